@@ -1,0 +1,326 @@
+// msgpoll as its users run it: the built program on the stand-in device,
+// keys typed on a pseudo-terminal, output to files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct options {
+	std::vector<std::string> args;
+	std::map<std::string, std::string> env;
+	std::string typed_first;  // in the terminal before msgpoll starts
+	const char *input = nullptr; // a file for standard input
+	bool background = false;  // run in a process group of its own
+	bool output_to_terminal = false;
+};
+
+options opts(std::vector<std::string> args,
+	     std::map<std::string, std::string> env = {},
+	     std::string typed_first = "", const char *input = nullptr,
+	     bool background = false)
+{
+	return {std::move(args), std::move(env), std::move(typed_first), input,
+		background, false};
+}
+
+// A msgpoll run on a pseudo-terminal; its standard output and error go to
+// files.
+struct run {
+	pid_t pid = -1;
+	int terminal = -1; // the master side
+	termios mode_before{};
+	std::string out_path, err_path;
+	int status = -1;
+};
+
+std::string temp_path(const std::string &name)
+{
+	return ::testing::TempDir() + "e2e_" + name + "_" + std::to_string(getpid());
+}
+
+std::string slurp(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::stringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+[[noreturn]] void exec_msgpoll(const options &o)
+{
+	std::vector<char *> argv = {const_cast<char *>(MSGPOLL_PATH)};
+	for (const std::string &a : o.args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	execv(MSGPOLL_PATH, argv.data());
+	_exit(127);
+}
+
+// The session leader of a background run: it waits for msgpoll in a process
+// group of its own and tells whether the terminal stopped it (status 99).
+[[noreturn]] void lead_background(const options &o)
+{
+	pid_t job = fork();
+	if (job == 0) {
+		setpgid(0, 0);
+		exec_msgpoll(o);
+	}
+	int st;
+	waitpid(job, &st, WUNTRACED);
+	if (WIFSTOPPED(st)) {
+		kill(job, SIGKILL);
+		_exit(99);
+	}
+	_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+}
+
+// Reads the terminal until text appears there: what msgpoll writes to it, or
+// the echo of what was typed (then the line discipline holds it).
+std::string await_output(int terminal, const std::string &text)
+{
+	std::string seen;
+	auto deadline = std::chrono::steady_clock::now() + 5s;
+	while (seen.find(text) == std::string::npos &&
+	       std::chrono::steady_clock::now() < deadline) {
+		pollfd p = {terminal, POLLIN, 0};
+		char buf[64];
+		ssize_t n;
+		if (poll(&p, 1, 1000) != 1 || (n = read(terminal, buf, sizeof buf)) <= 0)
+			break;
+		seen.append(buf, std::size_t(n));
+	}
+	EXPECT_NE(seen.find(text), std::string::npos) << "never saw " << text;
+	return seen;
+}
+
+run start(const options &o, const std::string &name)
+{
+	run r;
+	r.out_path = temp_path(name + ".out");
+	r.err_path = temp_path(name + ".err");
+	int go[2];
+	EXPECT_EQ(pipe(go), 0);
+	r.pid = forkpty(&r.terminal, nullptr, nullptr, nullptr);
+	if (r.pid == 0) {
+		char byte;
+		close(go[1]);
+		if (read(go[0], &byte, 1) != 1)
+			_exit(125);
+		unsetenv("HARLEN_TRACE_SOURCE");
+		unsetenv("HARLEN_FAULT");
+		for (const auto &e : o.env)
+			setenv(e.first.c_str(), e.second.c_str(), 1);
+		if ((!o.output_to_terminal &&
+		     !std::freopen(r.out_path.c_str(), "w", stdout)) ||
+		    !std::freopen(r.err_path.c_str(), "w", stderr) ||
+		    (o.input && !std::freopen(o.input, "r", stdin)))
+			_exit(126);
+		if (o.background)
+			lead_background(o);
+		exec_msgpoll(o);
+	}
+	EXPECT_GT(r.pid, 0);
+	close(go[0]);
+	tcgetattr(r.terminal, &r.mode_before);
+	if (!o.typed_first.empty()) {
+		EXPECT_GT(write(r.terminal, o.typed_first.data(), o.typed_first.size()), 0);
+		await_output(r.terminal, o.typed_first);
+	}
+	EXPECT_EQ(write(go[1], "", 1), 1);
+	close(go[1]);
+	return r;
+}
+
+void type(const run &r, const std::string &keys)
+{
+	ASSERT_EQ(write(r.terminal, keys.data(), keys.size()), ssize_t(keys.size()));
+}
+
+// Waits up to limit for the run to end; true when it did.
+bool ended(run &r, std::chrono::milliseconds limit = 5000ms)
+{
+	auto deadline = std::chrono::steady_clock::now() + limit;
+	int st;
+	while (std::chrono::steady_clock::now() < deadline) {
+		pid_t done = waitpid(r.pid, &st, WNOHANG);
+		if (done == r.pid) {
+			r.status = WIFEXITED(st) ? WEXITSTATUS(st)
+						 : 128 + WTERMSIG(st);
+			return true;
+		}
+		std::this_thread::sleep_for(10ms);
+	}
+	return false;
+}
+
+void finish(run &r)
+{
+	if (!ended(r)) {
+		kill(r.pid, SIGKILL);
+		ended(r);
+		ADD_FAILURE() << "msgpoll did not end";
+	}
+	termios after;
+	ASSERT_EQ(tcgetattr(r.terminal, &after), 0);
+	EXPECT_EQ(after.c_lflag, r.mode_before.c_lflag) << "terminal mode changed";
+	EXPECT_EQ(after.c_cc[VMIN], r.mode_before.c_cc[VMIN]);
+	EXPECT_EQ(after.c_cc[VTIME], r.mode_before.c_cc[VTIME]);
+	close(r.terminal);
+}
+
+std::string trace_file(const std::string &name, const std::string &text)
+{
+	std::string path = temp_path(name);
+	std::ofstream(path, std::ios::binary) << text;
+	return path;
+}
+
+TEST(EndToEnd, DemoDeviceLinesShowAtOnceOnTheTerminalUntilQ)
+{
+	options o = opts({"-s", "20"});
+	o.output_to_terminal = true;
+	run r = start(o, "demo");
+	std::string seen = await_output(r.terminal, "\r\n000002 [     0.200] ");
+	EXPECT_EQ(seen.substr(0, 20), "000001 [     0.000] ");
+	type(r, "q");
+	finish(r);
+	EXPECT_EQ(r.status, 0);
+}
+
+TEST(EndToEnd, FileLinesPrintInOrderAndEmptyOnesPrintNothing)
+{
+	std::string long_line(100, 'L');
+	std::string source = trace_file("lines.txt", "alpha\n\nbeta\n" + long_line + "\n\ngamma\n");
+	run r = start(opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}}), "lines");
+	std::this_thread::sleep_for(300ms);
+	type(r, "Q");
+	finish(r);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(slurp(r.out_path), "alpha\nbeta\n" + long_line.substr(0, 79) + "\n" +
+					     long_line.substr(79) + "\ngamma\n");
+}
+
+TEST(EndToEnd, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
+{
+	run r = start(opts({}, {{"HARLEN_FAULT", "read@1=5"}}, "q"), "early");
+	finish(r);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(slurp(r.err_path), "Press 'q' to quit.\n\n");
+}
+
+TEST(EndToEnd, KeysComeFromTheTerminalNotStandardInput)
+{
+	std::string input = trace_file("input", "q\nq\n");
+	run r = start(opts({"-s", "5"}, {}, "", input.c_str()), "stdin");
+	EXPECT_FALSE(ended(r, 300ms));
+	type(r, "q");
+	finish(r);
+	EXPECT_EQ(r.status, 0);
+}
+
+TEST(EndToEnd, CursorAndFunctionKeysDoNotQuit)
+{
+	run r = start(opts({"-s", "5"}), "fkeys");
+	// F2, Page Down, Up, Alt+q, Linux console F2, Shift+F2
+	for (const char *key : {"\x1bOQ", "\x1b[6~", "\x1b[A", "\x1bq", "\x1b[[B",
+				"\x1b[1;2Q"}) {
+		type(r, key);
+		EXPECT_FALSE(ended(r, 100ms)) << key + 1;
+	}
+	type(r, "xq");
+	finish(r);
+	EXPECT_EQ(r.status, 0);
+}
+
+TEST(EndToEnd, DeviceFailuresAreReportedOnceWithStatusOne)
+{
+	run on_open = start(opts({}, {{"HARLEN_FAULT", "open=21"}}), "open");
+	finish(on_open);
+	EXPECT_EQ(on_open.status, 1);
+	EXPECT_EQ(slurp(on_open.err_path), "hl_open: status 21 (injected fault)\n");
+
+	run on_read = start(opts({"-s", "0"}, {{"HARLEN_FAULT", "read@3=22"}}), "read");
+	finish(on_read);
+	EXPECT_EQ(on_read.status, 1);
+	EXPECT_EQ(slurp(on_read.err_path), "Press 'q' to quit.\n\n"
+					   "Could not get trace data from device: "
+					   "status 22 (injected fault)\n");
+
+	run on_close = start(opts({}, {{"HARLEN_FAULT", "close=23"}}, "q"), "close");
+	finish(on_close);
+	EXPECT_EQ(on_close.status, 1);
+	EXPECT_EQ(slurp(on_close.err_path), "Press 'q' to quit.\n\n"
+					    "hl_close: status 23 (injected fault)\n");
+}
+
+TEST(EndToEnd, WrongCommandLinePrintsUsage)
+{
+	run r = start(opts({"-s"}), "usage");
+	finish(r);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(slurp(r.out_path).substr(0, 14), "msgpoll is a c");
+	EXPECT_EQ(slurp(r.err_path), "");
+}
+
+TEST(EndToEnd, InterruptLeavesTheTerminalInItsMode)
+{
+	for (int delay_ms : {30, 47, 61, 89}) {
+		run r = start(opts({"-s", "0"}), "interrupt");
+		std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+		type(r, "\x03"); // the interrupt key
+		finish(r);
+		EXPECT_EQ(r.status, 128 + SIGINT);
+	}
+}
+
+TEST(EndToEnd, BackgroundRunIsNeverStoppedAndIgnoresKeys)
+{
+	run r = start(opts({"-s", "5"}, {{"HARLEN_FAULT", "read@40=9"}}, "", nullptr, true), "background");
+	type(r, "q");
+	finish(r);
+	EXPECT_EQ(r.status, 1) << "99: stopped by the terminal; 0: took the key";
+	EXPECT_EQ(slurp(r.out_path).substr(0, 9), "000001 [ ");
+}
+
+TEST(EndToEnd, FullDiskIsReportedWithStatusOne)
+{
+	std::string source = trace_file("many", std::string(100000, 'x'));
+	std::string err_path = temp_path("full.err");
+	pid_t pid = fork();
+	if (pid == 0) {
+		setsid(); // no terminal: keys are never looked for
+		setenv("HARLEN_TRACE_SOURCE", source.c_str(), 1);
+		if (!std::freopen("/dev/full", "w", stdout) ||
+		    !std::freopen(err_path.c_str(), "w", stderr))
+			_exit(126);
+		execl(MSGPOLL_PATH, MSGPOLL_PATH, "-s", "0", (char *)nullptr);
+		_exit(127);
+	}
+	int st;
+	ASSERT_EQ(waitpid(pid, &st, 0), pid);
+	EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1);
+	EXPECT_EQ(slurp(err_path),
+		  "Press 'q' to quit.\n\nmsgpoll: cannot write to standard "
+		  "output: No space left on device\n");
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+#include "poller.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+
+namespace {
+
+using calls_t = std::vector<std::string>;
+
+std::string contents(std::FILE *f)
+{
+	std::string text;
+	std::rewind(f);
+	for (int c; (c = std::getc(f)) != EOF;)
+		text += char(c);
+	std::fclose(f);
+	return text;
+}
+
+struct run_result {
+	int status;
+	std::string out, err;
+};
+
+run_result run(uint32_t sleeplen = 200)
+{
+	std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+	int status = run_poller(sleeplen, out, err);
+	return {status, contents(out), contents(err)};
+}
+
+const std::string prompt = "Press 'q' to quit.\n\n";
+const std::string opening[] = {"hl_device_name 0 3 20", "hl_open ake0 3"};
+
+calls_t after_open(calls_t rest)
+{
+	rest.insert(rest.begin(), std::begin(opening), std::end(opening));
+	return rest;
+}
+
+class Poller : public ::testing::Test {
+protected:
+	void SetUp() override { reset_fakes(); }
+};
+
+TEST_F(Poller, FailedOpenIsReportedWithTheHandleItLeftAndNoPrompt)
+{
+	int left;
+	script.open_status = -5;
+	script.handle_left = &left;
+	run_result r = run();
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(calls, after_open({"hl_report_error other -5 hl_open"}));
+}
+
+TEST_F(Poller, QuitKeyAlreadyWaitingClosesBeforeAnyRead)
+{
+	for (const char *key : {"q", "Q"}) {
+		reset_fakes();
+		script.typed_before = key;
+		run_result r = run();
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.err, prompt);
+		EXPECT_EQ(calls, after_open({std::string("key ") + key,
+					     "hl_close device"}));
+	}
+}
+
+TEST_F(Poller, FailedCloseIsReportedWithTheHandle)
+{
+	script.typed_before = "q";
+	script.close_status = 42;
+	EXPECT_EQ(run().status, 1);
+	EXPECT_EQ(calls, after_open({"key q", "hl_close device",
+				     "hl_report_error device 42 hl_close"}));
+}
+
+TEST_F(Poller, FailedReadIsReportedWithNullHandleAndLeavesDeviceOpen)
+{
+	script.reads = {{7, {}, 0}};
+	run_result r = run();
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, prompt);
+	EXPECT_EQ(calls,
+		  after_open({"hl_read_trace device 500",
+			      "hl_report_error null 7 Could not get trace data "
+			      "from device"}));
+}
+
+TEST_F(Poller, OtherKeyIsDroppedAndOneKeyIsTakenPerCycle)
+{
+	script.reads = {{0, {"first"}}, {0, {"second"}}};
+	script.typed_after[1] = "xq";
+	run_result r = run(50);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "first\nsecond\n");
+	EXPECT_EQ(calls, after_open({"hl_read_trace device 500", "sleep 50",
+				     "key x", "hl_read_trace device 500",
+				     "sleep 50", "key q", "hl_close device"}));
+}
+
+TEST_F(Poller, EveryBatchIsFollowedByThePauseEvenAnEmptyOne)
+{
+	script.reads = {{0, {}}, {0, {"a", "b", "c"}}, {0, {}}};
+	script.typed_after[3] = "q";
+	run_result r = run(0);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "a\nb\nc\n");
+	EXPECT_EQ(calls,
+		  after_open({"hl_read_trace device 500", "sleep 0",
+			      "hl_read_trace device 500", "sleep 0",
+			      "hl_read_trace device 500", "sleep 0", "key q",
+			      "hl_close device"}));
+}
+
+TEST_F(Poller, FailedWriteEndsTheRunWithoutFurtherReads)
+{
+	std::FILE *full = std::fopen("/dev/full", "w");
+	ASSERT_NE(full, nullptr);
+	script.reads = {{0, std::vector<std::string>(500, std::string(79, 'x'))}};
+	std::FILE *err = std::tmpfile();
+	EXPECT_EQ(run_poller(0, full, err), 1);
+	std::fclose(full);
+	EXPECT_EQ(contents(err), prompt +
+					 "msgpoll: cannot write to standard output: "
+					 "No space left on device\n");
+	EXPECT_EQ(calls, after_open({"hl_read_trace device 500"}));
+}
+
+std::string printed(const std::vector<std::string> &records, uint32_t count)
+{
+	static hl_record batch[HL_BATCH_RECORDS + 1];
+	for (std::size_t i = 0; i < records.size(); i++) {
+		std::string r = records[i];
+		std::copy(r.begin(), r.end(), batch[i]);
+		if (r.size() < HL_RECORD_SIZE)
+			batch[i][r.size()] = '\0';
+	}
+	std::FILE *out = std::tmpfile();
+	EXPECT_EQ(print_batch(out, batch[0], count), 0);
+	return contents(out);
+}
+
+TEST(PrintBatch, EmptyRecordsPrintNothingAndHideNoneAfterThem)
+{
+	EXPECT_EQ(printed({"", "a", "", "", "b", ""}, 6), "a\nb\n");
+	EXPECT_EQ(printed({"a", "b"}, 0), "");
+	EXPECT_EQ(printed({"a", "b", "c"}, 2), "a\nb\n");
+}
+
+TEST(PrintBatch, BadCountsAndMissingNulsStayInsideTheBatch)
+{
+	std::string full(80, 'z');
+	EXPECT_EQ(printed({full, "next"}, 2), full + "\nnext\n");
+
+	// A 501st record lies past the batch: a count above 500 is 500.
+	std::vector<std::string> records(501, "r");
+	records[500] = "past the batch";
+	std::string lines;
+	for (int i = 0; i < 500; i++)
+		lines += "r\n";
+	EXPECT_EQ(printed(records, 501), lines);
+	EXPECT_EQ(printed(records, UINT32_MAX), lines);
+}
+
+TEST(PrintBatch, CharactersAbove127AreCopiedAsTheyAre)
+{
+	EXPECT_EQ(printed({"caf\xc3\xa9 \xff\x80"}, 1), "caf\xc3\xa9 \xff\x80\n");
+}
+
+} // namespace

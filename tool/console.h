@@ -1,0 +1,24 @@
+// The console layer: the keyboard of the console msgpoll runs in, and the
+// pause between reads. One implementation per platform, chosen by the build.
+#ifndef MSGPOLL_CONSOLE_H
+#define MSGPOLL_CONSOLE_H
+
+#include <cstdint>
+
+// What console_read_key returns for a key press that types no character of
+// its own: cursor, function and editing keys, Alt combinations.
+enum { key_without_char = -1 };
+
+// Tells, without blocking, whether a key press is waiting on the console's
+// own keyboard (never standard input). False when there is no console.
+bool console_key_waiting();
+
+// Takes one waiting key press, without echo and without waiting for a line
+// end, and returns its character code or key_without_char. Call it only
+// after console_key_waiting said true.
+int console_read_key();
+
+// Suspends the thread for ms milliseconds; 0 yields the processor.
+void console_sleep(uint32_t ms);
+
+#endif
