@@ -1,6 +1,7 @@
 #include "fakes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 

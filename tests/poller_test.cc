@@ -122,7 +122,8 @@ TEST_F(Poller, EveryBatchIsFollowedByThePauseEvenAnEmptyOne)
 TEST_F(Poller, FailedWriteEndsTheRunWithoutFurtherReads)
 {
 	std::FILE *full = std::fopen("/dev/full", "w");
-	ASSERT_NE(full, nullptr);
+	if (!full)
+		GTEST_SKIP() << "no /dev/full here";
 	script.reads = {{0, std::vector<std::string>(500, std::string(79, 'x'))}};
 	std::FILE *err = std::tmpfile();
 	EXPECT_EQ(run_poller(0, full, err), 1);

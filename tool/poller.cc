@@ -70,6 +70,7 @@ int run_poller(uint32_t sleeplen, std::FILE *out, std::FILE *err)
 		return 1;
 	}
 	std::fputs("Press 'q' to quit.\n\n", err);
+	std::fflush(err); // some C runtimes buffer a redirected stderr
 
 	for (;;) {
 		if (quit_key_pressed())

@@ -1,0 +1,246 @@
+// msgpoll.exe as Windows users run it: started in this test's console, keys
+// typed into that console as input events, output to files.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string beside_me(const std::string &name)
+{
+	char path[MAX_PATH];
+	DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+	std::string dir(path, n);
+	return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
+}
+
+std::string temp_file(const std::string &name, const std::string &text = "")
+{
+	char dir[MAX_PATH];
+	GetTempPathA(MAX_PATH, dir);
+	std::string path = std::string(dir) + "msgpoll_" + name;
+	std::ofstream(path, std::ios::binary) << text;
+	return path;
+}
+
+std::string slurp(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::stringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+HANDLE inheritable(const std::string &path, DWORD access, DWORD disposition)
+{
+	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+	return CreateFileA(path.c_str(), access,
+			   FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, disposition,
+			   FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+struct run {
+	PROCESS_INFORMATION process{};
+	std::string out_path, err_path;
+	DWORD status = 999;
+};
+
+// Starts msgpoll.exe in this console with the given arguments, the device
+// planned by fault (HARLEN_FAULT) and source (HARLEN_TRACE_SOURCE), and
+// standard input from a file when one is named.
+run start(const std::string &args, const char *fault = nullptr,
+	  const char *source = nullptr, const char *input = nullptr,
+	  DWORD flags = 0)
+{
+	static int runs;
+	run r;
+	r.out_path = temp_file("out" + std::to_string(++runs));
+	r.err_path = temp_file("err" + std::to_string(runs));
+	SetEnvironmentVariableA("HARLEN_FAULT", fault);
+	SetEnvironmentVariableA("HARLEN_TRACE_SOURCE", source);
+
+	STARTUPINFOA si = {};
+	si.cb = sizeof si;
+	si.dwFlags = STARTF_USESTDHANDLES;
+	si.hStdOutput = inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
+	si.hStdError = inheritable(r.err_path, GENERIC_WRITE, CREATE_ALWAYS);
+	si.hStdInput = input ? inheritable(input, GENERIC_READ, OPEN_EXISTING)
+			     : GetStdHandle(STD_INPUT_HANDLE);
+	std::string exe = beside_me("msgpoll.exe");
+	std::string line = "msgpoll.exe " + args;
+	EXPECT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE,
+				   flags, nullptr, nullptr, &si, &r.process));
+	CloseHandle(si.hStdOutput);
+	CloseHandle(si.hStdError);
+	if (input)
+		CloseHandle(si.hStdInput);
+	return r;
+}
+
+// One key as the console records it: pressed, then released.
+struct key {
+	wchar_t character;
+	WORD virtual_key;
+	WORD scan_code;
+	DWORD state;
+};
+
+const key q = {L'q', 'Q', 0x10, 0}, shifted_q = {L'Q', 'Q', 0x10, SHIFT_PRESSED},
+	  x = {L'x', 'X', 0x2d, 0},
+	  page_down = {0, VK_NEXT, 0x51, ENHANCED_KEY},
+	  f2 = {0, VK_F2, 0x3c, 0}, up = {0, VK_UP, 0x48, ENHANCED_KEY},
+	  alt_q = {L'q', 'Q', 0x10, LEFT_ALT_PRESSED};
+
+HANDLE keyboard()
+{
+	return CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+			   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+			   OPEN_EXISTING, 0, nullptr);
+}
+
+void type(std::vector<key> keys)
+{
+	HANDLE console = keyboard();
+	ASSERT_NE(console, INVALID_HANDLE_VALUE) << "no console";
+	std::vector<INPUT_RECORD> events;
+	for (const key &k : keys) {
+		for (BOOL down : {TRUE, FALSE}) {
+			INPUT_RECORD r = {};
+			r.EventType = KEY_EVENT;
+			r.Event.KeyEvent.bKeyDown = down;
+			r.Event.KeyEvent.wRepeatCount = 1;
+			r.Event.KeyEvent.wVirtualKeyCode = k.virtual_key;
+			r.Event.KeyEvent.wVirtualScanCode = k.scan_code;
+			r.Event.KeyEvent.uChar.UnicodeChar = k.character;
+			r.Event.KeyEvent.dwControlKeyState = k.state;
+			events.push_back(r);
+		}
+	}
+	DWORD written = 0;
+	EXPECT_TRUE(WriteConsoleInputW(console, events.data(), DWORD(events.size()),
+				       &written));
+	EXPECT_EQ(written, events.size());
+	CloseHandle(console);
+}
+
+// True when the run ended within ms; its exit status is then in status.
+bool ended(run &r, DWORD ms)
+{
+	if (WaitForSingleObject(r.process.hProcess, ms) != WAIT_OBJECT_0)
+		return false;
+	GetExitCodeProcess(r.process.hProcess, &r.status);
+	return true;
+}
+
+DWORD finish(run &r)
+{
+	if (!ended(r, 10000)) {
+		TerminateProcess(r.process.hProcess, 255);
+		ADD_FAILURE() << "msgpoll.exe did not end";
+		ended(r, 1000);
+	}
+	CloseHandle(r.process.hProcess);
+	CloseHandle(r.process.hThread);
+	HANDLE console = keyboard();
+	FlushConsoleInputBuffer(console); // keys left over are not the next run's
+	CloseHandle(console);
+	return r.status;
+}
+
+void type_shift_alone()
+{
+	type({{0, VK_SHIFT, 0x2a, SHIFT_PRESSED}});
+}
+
+const std::string prompt = "Press 'q' to quit.\r\n\r\n";
+
+TEST(Windows, QuitKeysCloseTheDevice)
+{
+	for (const key &k : {q, shifted_q}) {
+		run r = start("-s 20");
+		Sleep(300);
+		type({k});
+		EXPECT_EQ(finish(r), 0u);
+		EXPECT_EQ(slurp(r.err_path), prompt);
+	}
+}
+
+TEST(Windows, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
+{
+	type({q});
+	run r = start("", "read@1=5");
+	EXPECT_EQ(finish(r), 0u);
+	EXPECT_EQ(slurp(r.out_path), "");
+}
+
+TEST(Windows, KeyThenQuitInOnePauseTakesOneKeyPerCycle)
+{
+	std::string source = temp_file("lines", "a\n");
+	run r = start("-s 1500", nullptr, source.c_str());
+	Sleep(500);
+	std::ofstream(source, std::ios::binary | std::ios::app) << "b\n";
+	type({x, q});
+	EXPECT_EQ(finish(r), 0u);
+	EXPECT_EQ(slurp(r.out_path), "a\r\nb\r\n");
+}
+
+TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
+{
+	std::string input = temp_file("input", "q\r\nQ\r\n");
+	run r = start("-s 10", nullptr, nullptr, input.c_str());
+	type({page_down, f2, up, alt_q});
+	type_shift_alone();
+	EXPECT_FALSE(ended(r, 700));
+	type({q});
+	EXPECT_EQ(finish(r), 0u);
+}
+
+TEST(Windows, WithoutConsoleNoKeyIsSeen)
+{
+	type({q});
+	run r = start("-s 10", "read@30=9", nullptr, nullptr, DETACHED_PROCESS);
+	EXPECT_EQ(finish(r), 1u);
+}
+
+TEST(Windows, WrongCommandLinePrintsUsageWithCrLf)
+{
+	run r = start("-s500");
+	EXPECT_EQ(finish(r), 1u);
+	EXPECT_EQ(slurp(r.out_path),
+		  "msgpoll is a console application that reads the trace "
+		  "messages\r\n"
+		  "from the Harlen device driver and prints them to standard "
+		  "out.\r\n\r\n"
+		  "usage:\r\n\t\tmsgpoll [-s <sleeplen>]\r\n\r\n"
+		  "Where sleeplen is the number of milliseconds to sleep "
+		  "between\r\n"
+		  "reads of trace messages.\r\nTo quit the application press "
+		  "'q'.\r\n\r\n");
+}
+
+TEST(Windows, DeviceFailuresEndWithStatusOne)
+{
+	run on_open = start("", "open=21");
+	EXPECT_EQ(finish(on_open), 1u);
+	EXPECT_EQ(slurp(on_open.err_path), "hl_open: status 21 (injected fault)\r\n");
+
+	run on_read = start("-s 0", "read@3=22");
+	EXPECT_EQ(finish(on_read), 1u);
+	EXPECT_EQ(slurp(on_read.err_path),
+		  prompt + "Could not get trace data from device: status 22 "
+			   "(injected fault)\r\n");
+
+	type({q});
+	run on_close = start("", "close=23");
+	EXPECT_EQ(finish(on_close), 1u);
+	EXPECT_EQ(slurp(on_close.err_path),
+		  prompt + "hl_close: status 23 (injected fault)\r\n");
+}
+
+} // namespace
