@@ -39,12 +39,9 @@ void feed_close(trace_feed *f)
 	f->fd = -1;
 }
 
-// Copies len bytes of text into a record; a NUL byte, which a record's text
-// cannot hold, becomes '?'.
 static void put_record(char *record, const char *text, size_t len)
 {
-	for (size_t i = 0; i < len; i++)
-		record[i] = text[i] ? text[i] : '?';
+	std::memcpy(record, text, len);
 	record[len] = '\0';
 }
 
@@ -97,7 +94,8 @@ static bool take_record(trace_feed *f, char *record, bool settle)
 	}
 }
 
-// Reads what the source has into the free end of the text buffer.
+// Reads what the source has into the free end of the text buffer. A NUL
+// byte, which a record's text cannot hold, becomes '?'.
 static long refill(trace_feed *f, bool *at_end)
 {
 	if (f->start > 0) {
@@ -105,10 +103,14 @@ static long refill(trace_feed *f, bool *at_end)
 		f->end -= f->start;
 		f->start = 0;
 	}
-	long n = source_read(f->fd, f->text + f->end, sizeof f->text - f->end,
-			     at_end);
-	if (n > 0)
-		f->end += size_t(n);
+	char *fresh = f->text + f->end;
+	long n = source_read(f->fd, fresh, sizeof f->text - f->end, at_end);
+	if (n <= 0)
+		return n;
+	f->end += size_t(n);
+	for (char *p = fresh, *end = fresh + n;
+	     (p = static_cast<char *>(std::memchr(p, '\0', size_t(end - p))));)
+		*p++ = '?';
 	return n;
 }
 

@@ -11,7 +11,7 @@ struct trace_feed {
 	bool in_line;  // a long line's first records went out already
 	size_t start;  // unread text is text[start..end)
 	size_t end;
-	char text[1 << 16];
+	char text[1 << 18];
 	uint64_t opened_ms; // demo driver: when the device was opened
 	uint32_t sent;      // demo driver: messages delivered so far
 };

@@ -4,6 +4,7 @@
 #define MSGPOLL_CONSOLE_H
 
 #include <cstdint>
+#include <cstdio>
 
 // What console_read_key returns for a key press that types no character of
 // its own: cursor, function and editing keys, Alt combinations.
@@ -17,6 +18,9 @@ bool console_key_waiting();
 // end, and returns its character code or key_without_char. Call it only
 // after console_key_waiting said true.
 int console_read_key();
+
+// Tells whether stream is a terminal (a console on Windows).
+bool console_is_terminal(std::FILE *stream);
 
 // Suspends the thread for ms milliseconds; 0 yields the processor.
 void console_sleep(uint32_t ms);

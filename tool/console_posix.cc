@@ -122,6 +122,11 @@ int console_read_key()
 	return code;
 }
 
+bool console_is_terminal(std::FILE *stream)
+{
+	return isatty(fileno(stream)) == 1;
+}
+
 void console_sleep(uint32_t ms)
 {
 	// nanosleep(0) would still cost a timer's slack on every cycle.

@@ -2,6 +2,7 @@
 // input events, pauses with Sleep.
 #include "console.h"
 
+#include <io.h>
 #include <windows.h>
 
 #include "keyevent.h"
@@ -65,6 +66,11 @@ int console_read_key()
 			return code;
 	}
 	return key_without_char;
+}
+
+bool console_is_terminal(std::FILE *stream)
+{
+	return _isatty(_fileno(stream)) != 0;
 }
 
 void console_sleep(uint32_t ms)

@@ -1,0 +1,187 @@
+// How fast msgpoll prints, how it keeps up with a busy device, and what it
+// costs while the device is quiet.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "harlen620.h"
+#include "poller.h"
+
+extern char **environ;
+
+namespace {
+
+// A trace line of 40 to 79 characters, different for every n.
+std::string trace_line(uint32_t n)
+{
+	char text[HL_RECORD_SIZE];
+	uint32_t len = 40 + n * 2654435761u % 40;
+	std::snprintf(text, sizeof text, "%08u dev0: event %u status 0x%04x ", n,
+		      n % 97, n & 0xffff);
+	std::string line(text);
+	line.resize(len, 'x');
+	return line;
+}
+
+// 1. The print path: one full batch through the tool's printer, against the
+// same bytes handed to a single fwrite.
+struct full_batch {
+	hl_record records[HL_BATCH_RECORDS];
+	std::string as_lines;
+	full_batch()
+	{
+		for (uint32_t i = 0; i < HL_BATCH_RECORDS; i++) {
+			std::string line = trace_line(i);
+			std::memcpy(records[i], line.c_str(), line.size() + 1);
+			as_lines += line + "\n";
+		}
+	}
+};
+
+void BM_PrintBatch(benchmark::State &state)
+{
+	static full_batch batch;
+	std::FILE *sink = std::fopen("/dev/null", "w");
+	for (auto _ : state)
+		benchmark::DoNotOptimize(print_batch(sink, batch.records[0],
+						     HL_BATCH_RECORDS));
+	std::fclose(sink);
+	state.SetItemsProcessed(state.iterations() * HL_BATCH_RECORDS);
+	state.SetBytesProcessed(int64_t(state.iterations() * batch.as_lines.size()));
+}
+BENCHMARK(BM_PrintBatch);
+
+void BM_OneFwrite(benchmark::State &state)
+{
+	static full_batch batch;
+	std::FILE *sink = std::fopen("/dev/null", "w");
+	for (auto _ : state)
+		benchmark::DoNotOptimize(std::fwrite(batch.as_lines.data(), 1,
+						     batch.as_lines.size(), sink));
+	std::fclose(sink);
+	state.SetItemsProcessed(state.iterations() * HL_BATCH_RECORDS);
+	state.SetBytesProcessed(int64_t(state.iterations() * batch.as_lines.size()));
+}
+BENCHMARK(BM_OneFwrite);
+
+// 2. The whole process: msgpoll -s 0 copying a million messages from the
+// stand-in to a file, against cat copying the same bytes.
+const int messages = 1000000;
+
+const std::string &message_file()
+{
+	static std::string path;
+	if (path.empty()) {
+		path = "/tmp/msgpoll_bench_" + std::to_string(getpid()) + ".in";
+		std::FILE *f = std::fopen(path.c_str(), "w");
+		for (uint32_t i = 0; i < messages; i++)
+			std::fprintf(f, "%s\n", trace_line(i).c_str());
+		std::fclose(f);
+	}
+	return path;
+}
+
+// Runs argv with standard output to out and standard error to /dev/null;
+// returns its exit status.
+int run_to_file(std::vector<const char *> argv, const std::string &out)
+{
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
+					 O_WRONLY | O_CREAT | O_TRUNC, 0600);
+	posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+	argv.push_back(nullptr);
+	pid_t pid;
+	int st = -1;
+	if (posix_spawn(&pid, argv[0], &actions, nullptr,
+			const_cast<char **>(argv.data()), environ) == 0)
+		waitpid(pid, &st, 0);
+	posix_spawn_file_actions_destroy(&actions);
+	return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+void BM_Msgpoll(benchmark::State &state)
+{
+	setenv("HARLEN_TRACE_SOURCE", message_file().c_str(), 1);
+	setenv("HARLEN_FAULT", "read@end=1", 1); // ends after the last batch
+	std::string out = message_file() + ".msgpoll";
+	for (auto _ : state) {
+		if (run_to_file({MSGPOLL_PATH, "-s", "0"}, out) != 1)
+			state.SkipWithError("msgpoll did not end at the end of the file");
+	}
+	unsetenv("HARLEN_TRACE_SOURCE");
+	unsetenv("HARLEN_FAULT");
+	std::remove(out.c_str());
+	state.SetItemsProcessed(state.iterations() * messages);
+}
+BENCHMARK(BM_Msgpoll)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void BM_Cat(benchmark::State &state)
+{
+	std::string out = message_file() + ".cat";
+	for (auto _ : state) {
+		if (run_to_file({"/bin/cat", message_file().c_str()}, out) != 0)
+			state.SkipWithError("cat failed");
+	}
+	std::remove(out.c_str());
+	state.SetItemsProcessed(state.iterations() * messages);
+}
+BENCHMARK(BM_Cat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// 3. Idle: msgpoll at its default interval on a terminal, with no messages,
+// for ten seconds; its CPU time per second of running.
+void BM_Idle(benchmark::State &state)
+{
+	std::string empty = message_file() + ".empty";
+	std::fclose(std::fopen(empty.c_str(), "w"));
+	const double seconds = 10;
+	for (auto _ : state) {
+		int terminal;
+		pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+		if (pid == 0) {
+			setenv("HARLEN_TRACE_SOURCE", empty.c_str(), 1);
+			execl(MSGPOLL_PATH, MSGPOLL_PATH, (char *)nullptr);
+			_exit(127);
+		}
+		std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+		if (write(terminal, "q", 1) != 1)
+			state.SkipWithError("could not type q");
+		int st;
+		rusage usage;
+		wait4(pid, &st, 0, &usage);
+		close(terminal);
+		double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+			     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+		state.counters["cpu_ms_per_s"] = cpu * 1000 / seconds;
+		if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
+			state.SkipWithError("msgpoll did not quit on q");
+	}
+	std::remove(empty.c_str());
+}
+BENCHMARK(BM_Idle)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	benchmark::Initialize(&argc, argv);
+	benchmark::RunSpecifiedBenchmarks();
+	benchmark::Shutdown();
+	if (!message_file().empty())
+		std::remove(message_file().c_str());
+	return 0;
+}
