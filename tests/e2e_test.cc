@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -281,14 +282,19 @@ TEST(EndToEnd, WrongCommandLinePrintsUsage)
 	EXPECT_EQ(slurp(r.err_path), "");
 }
 
-TEST(EndToEnd, InterruptLeavesTheTerminalInItsMode)
+TEST(EndToEnd, InterruptAndTerminateLeaveTheTerminalInItsMode)
 {
 	for (int delay_ms : {30, 47, 61, 89}) {
-		run r = start(opts({"-s", "0"}), "interrupt");
-		std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-		type(r, "\x03"); // the interrupt key
-		finish(r);
-		EXPECT_EQ(r.status, 128 + SIGINT);
+		for (int signal : {SIGINT, SIGTERM}) {
+			run r = start(opts({"-s", "0"}), "interrupt");
+			std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+			if (signal == SIGINT)
+				type(r, "\x03"); // the interrupt key
+			else
+				kill(r.pid, SIGTERM);
+			finish(r);
+			EXPECT_EQ(r.status, 128 + signal);
+		}
 	}
 }
 
@@ -301,26 +307,87 @@ TEST(EndToEnd, BackgroundRunIsNeverStoppedAndIgnoresKeys)
 	EXPECT_EQ(slurp(r.out_path).substr(0, 9), "000001 [ ");
 }
 
-TEST(EndToEnd, FullDiskIsReportedWithStatusOne)
+// Runs msgpoll without a terminal on a 100 KB trace, standard output on
+// out; returns its exit status, 128 + the signal that ended it.
+int run_output_to(int out, bool ignore_sigpipe, const std::string &err_path)
 {
-	std::string source = trace_file("many", std::string(100000, 'x'));
-	std::string err_path = temp_path("full.err");
+	static std::string source = trace_file("many", std::string(100000, 'x'));
 	pid_t pid = fork();
 	if (pid == 0) {
-		setsid(); // no terminal: keys are never looked for
+		setsid();
+		if (ignore_sigpipe)
+			signal(SIGPIPE, SIG_IGN);
 		setenv("HARLEN_TRACE_SOURCE", source.c_str(), 1);
-		if (!std::freopen("/dev/full", "w", stdout) ||
-		    !std::freopen(err_path.c_str(), "w", stderr))
+		setenv("HARLEN_FAULT", "read@end=1", 1);
+		if (dup2(out, 1) != 1 || !std::freopen(err_path.c_str(), "w", stderr))
 			_exit(126);
 		execl(MSGPOLL_PATH, MSGPOLL_PATH, "-s", "0", (char *)nullptr);
 		_exit(127);
 	}
+	close(out);
 	int st;
-	ASSERT_EQ(waitpid(pid, &st, 0), pid);
-	EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1);
+	waitpid(pid, &st, 0);
+	return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+TEST(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
+{
+	const std::string err_path = temp_path("write.err");
+	const std::string prompt = "Press 'q' to quit.\n\n";
+
+	EXPECT_EQ(run_output_to(open("/dev/full", O_WRONLY), false, err_path), 1);
+	EXPECT_EQ(slurp(err_path), prompt + "msgpoll: cannot write to standard "
+					    "output: No space left on device\n");
+
+	int pipe_ends[2];
+	ASSERT_EQ(pipe(pipe_ends), 0);
+	close(pipe_ends[0]);
+	EXPECT_EQ(run_output_to(pipe_ends[1], true, err_path), 1);
 	EXPECT_EQ(slurp(err_path),
-		  "Press 'q' to quit.\n\nmsgpoll: cannot write to standard "
-		  "output: No space left on device\n");
+		  prompt + "msgpoll: cannot write to standard output: Broken pipe\n");
+}
+
+TEST(EndToEnd, PipeToHeadEndsByTheSignal)
+{
+	int pipe_ends[2];
+	ASSERT_EQ(pipe(pipe_ends), 0);
+	std::string head_out = temp_path("head.out");
+	pid_t head = fork();
+	if (head == 0) {
+		dup2(pipe_ends[0], 0);
+		close(pipe_ends[1]);
+		if (!std::freopen(head_out.c_str(), "w", stdout))
+			_exit(126);
+		execlp("head", "head", "-n", "1", (char *)nullptr);
+		_exit(127);
+	}
+	close(pipe_ends[0]);
+	EXPECT_EQ(run_output_to(pipe_ends[1], false, temp_path("head.err")),
+		  128 + SIGPIPE);
+	waitpid(head, nullptr, 0);
+	EXPECT_EQ(slurp(head_out), std::string(79, 'x') + "\n");
+}
+
+TEST(EndToEnd, BackgroundJobOfAnInteractiveShellKeepsRunning)
+{
+	std::string out = temp_path("job.out");
+	int terminal;
+	pid_t shell = forkpty(&terminal, nullptr, nullptr, nullptr);
+	if (shell == 0) {
+		unsetenv("HARLEN_TRACE_SOURCE");
+		setenv("PS1", "$ ", 1);
+		execl("/bin/bash", "bash", "--norc", "--noprofile", "-i", (char *)nullptr);
+		_exit(127);
+	}
+	std::string job = std::string("HARLEN_FAULT=read@30=9 ") + MSGPOLL_PATH +
+			  " -s 10 > " + out + " 2>/dev/null &\n"
+			  "wait $!; echo \"status:$?\"; exit\n";
+	ASSERT_EQ(write(terminal, job.data(), job.size()), ssize_t(job.size()));
+	// 1: ended by the planned read failure; 148 or more: stopped.
+	await_output(terminal, "status:1");
+	waitpid(shell, nullptr, 0);
+	close(terminal);
+	EXPECT_EQ(slurp(out).substr(0, 9), "000001 [ ");
 }
 
 } // namespace

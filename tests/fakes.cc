@@ -32,16 +32,18 @@ static std::string str(const void *p)
 
 extern "C" char *hl_device_name(int unit, int kind, char *buffer, int size)
 {
-	calls.push_back("hl_device_name " + std::to_string(unit) + " " +
-			std::to_string(kind) + " " + std::to_string(size));
+	if (!script.quiet)
+		calls.push_back("hl_device_name " + std::to_string(unit) + " " +
+				std::to_string(kind) + " " + std::to_string(size));
 	std::snprintf(buffer, std::size_t(size), "fake%d", unit);
 	return buffer + 1; // not the buffer: the poller must pass this on
 }
 
 extern "C" hl_status hl_open(hl_handle *handle, const char *name, int access)
 {
-	calls.push_back(std::string("hl_open ") + name + " " +
-			std::to_string(access));
+	if (!script.quiet)
+		calls.push_back(std::string("hl_open ") + name + " " +
+				std::to_string(access));
 	keyboard.assign(script.typed_before.begin(), script.typed_before.end());
 	*handle = script.open_status ? script.handle_left : fake_handle;
 	return script.open_status;
@@ -50,8 +52,9 @@ extern "C" hl_status hl_open(hl_handle *handle, const char *name, int access)
 extern "C" hl_status hl_read_trace(hl_handle handle, char *first,
 				   uint32_t *count)
 {
-	calls.push_back("hl_read_trace " + str(handle) + " " +
-			std::to_string(*count));
+	if (!script.quiet)
+		calls.push_back("hl_read_trace " + str(handle) + " " +
+				std::to_string(*count));
 	if (reads_done == script.reads.size())
 		return 999;
 	const fake_read &r = script.reads[reads_done++];
@@ -69,15 +72,17 @@ extern "C" hl_status hl_read_trace(hl_handle handle, char *first,
 
 extern "C" hl_status hl_close(hl_handle handle)
 {
-	calls.push_back("hl_close " + str(handle));
+	if (!script.quiet)
+		calls.push_back("hl_close " + str(handle));
 	return script.close_status;
 }
 
 extern "C" void hl_report_error(hl_handle handle, hl_status status,
 				const char *label)
 {
-	calls.push_back("hl_report_error " + str(handle) + " " +
-			std::to_string(status) + " " + label);
+	if (!script.quiet)
+		calls.push_back("hl_report_error " + str(handle) + " " +
+				std::to_string(status) + " " + label);
 }
 
 bool console_key_waiting()
@@ -89,13 +94,15 @@ int console_read_key()
 {
 	int key = keyboard.front();
 	keyboard.pop_front();
-	calls.push_back("key " + std::string(1, char(key)));
+	if (!script.quiet)
+		calls.push_back("key " + std::string(1, char(key)));
 	return key;
 }
 
 void console_sleep(uint32_t ms)
 {
-	calls.push_back("sleep " + std::to_string(ms));
+	if (!script.quiet)
+		calls.push_back("sleep " + std::to_string(ms));
 	auto typed = script.typed_after.find(++pauses_done);
 	if (typed != script.typed_after.end())
 		keyboard.insert(keyboard.end(), typed->second.begin(),

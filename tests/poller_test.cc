@@ -170,8 +170,14 @@ TEST(PrintBatch, BadCountsAndMissingNulsStayInsideTheBatch)
 	EXPECT_EQ(printed(records, UINT32_MAX), lines);
 }
 
-TEST(PrintBatch, CharactersAbove127AreCopiedAsTheyAre)
+TEST(PrintBatch, FullAndEmptyBatchesAndBytesAbove127)
 {
+	std::string longest(79, 'w');
+	std::string lines;
+	for (int i = 0; i < 500; i++)
+		lines += longest + "\n";
+	EXPECT_EQ(printed(std::vector<std::string>(500, longest), 500), lines);
+	EXPECT_EQ(printed(std::vector<std::string>(500, ""), 500), "");
 	EXPECT_EQ(printed({"caf\xc3\xa9 \xff\x80"}, 1), "caf\xc3\xa9 \xff\x80\n");
 }
 
