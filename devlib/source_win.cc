@@ -1,6 +1,5 @@
 // The stand-in's trace source on Windows: a file, read in binary mode and
 // followed as it grows.
-#include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>
