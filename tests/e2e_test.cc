@@ -31,6 +31,7 @@ struct options {
 	std::string typed_first;  // in the terminal before msgpoll starts
 	const char *input = nullptr; // a file for standard input
 	bool output_to_terminal = false;
+	int output_fd = -1; // standard output, when not a file or the terminal
 };
 
 options opts(std::vector<std::string> args,
@@ -38,7 +39,7 @@ options opts(std::vector<std::string> args,
 	     std::string typed_first = "", const char *input = nullptr)
 {
 	return {std::move(args), std::move(env), std::move(typed_first), input,
-		false};
+		false, -1};
 }
 
 // A msgpoll run on a pseudo-terminal; its standard output and error go to
@@ -110,7 +111,9 @@ run start(const options &o, const std::string &name)
 		unsetenv("HARLEN_FAULT");
 		for (const auto &e : o.env)
 			setenv(e.first.c_str(), e.second.c_str(), 1);
-		if ((!o.output_to_terminal &&
+		if (o.output_fd >= 0 && dup2(o.output_fd, 1) != 1)
+			_exit(126);
+		if ((!o.output_to_terminal && o.output_fd < 0 &&
 		     !std::freopen(r.out_path.c_str(), "w", stdout)) ||
 		    !std::freopen(r.err_path.c_str(), "w", stderr) ||
 		    (o.input && !std::freopen(o.input, "r", stdin)))
@@ -119,6 +122,8 @@ run start(const options &o, const std::string &name)
 	}
 	EXPECT_GT(r.pid, 0);
 	close(go[0]);
+	if (o.output_fd >= 0)
+		close(o.output_fd);
 	tcgetattr(r.terminal, &r.mode_before);
 	if (!o.typed_first.empty()) {
 		EXPECT_GT(write(r.terminal, o.typed_first.data(), o.typed_first.size()), 0);
@@ -139,7 +144,7 @@ bool ended(run &r, std::chrono::milliseconds limit = 5000ms)
 {
 	auto deadline = std::chrono::steady_clock::now() + limit;
 	int st;
-	while (std::chrono::steady_clock::now() < deadline) {
+	while (r.status < 0 && std::chrono::steady_clock::now() < deadline) {
 		pid_t done = waitpid(r.pid, &st, WNOHANG);
 		if (done == r.pid) {
 			r.status = WIFEXITED(st) ? WEXITSTATUS(st)
@@ -148,7 +153,39 @@ bool ended(run &r, std::chrono::milliseconds limit = 5000ms)
 		}
 		std::this_thread::sleep_for(10ms);
 	}
-	return false;
+	return r.status >= 0;
+}
+
+// Waits until the terminal's echo is on or off as wanted; true when it is.
+bool echo_becomes(int terminal, bool on)
+{
+	auto deadline = std::chrono::steady_clock::now() + 5s;
+	termios mode;
+	while (tcgetattr(terminal, &mode) == 0 && bool(mode.c_lflag & ECHO) != on &&
+	       std::chrono::steady_clock::now() < deadline)
+		std::this_thread::sleep_for(5ms);
+	return bool(mode.c_lflag & ECHO) == on;
+}
+
+// Waits until the file at path holds text; true when it does.
+bool file_becomes(const std::string &path, const std::string &text)
+{
+	auto deadline = std::chrono::steady_clock::now() + 5s;
+	while (slurp(path) != text && std::chrono::steady_clock::now() < deadline)
+		std::this_thread::sleep_for(5ms);
+	return slurp(path) == text;
+}
+
+// Everything the terminal showed that was not read yet.
+std::string rest_of_screen(int terminal)
+{
+	std::string seen;
+	char buf[256];
+	pollfd p = {terminal, POLLIN, 0};
+	ssize_t n;
+	while (poll(&p, 1, 100) == 1 && (n = read(terminal, buf, sizeof buf)) > 0)
+		seen.append(buf, std::size_t(n));
+	return seen;
 }
 
 void finish(run &r)
@@ -185,16 +222,29 @@ TEST(EndToEnd, DemoDeviceLinesShowAtOnceOnTheTerminalUntilQ)
 	EXPECT_EQ(r.status, 0);
 }
 
+TEST(EndToEnd, ControlBytesAreShownOnTheTerminal)
+{
+	std::string source = trace_file("controls", "red \x1b[31m\x7f\xc2\x9b\r \xc3\xa9\tend\n");
+	options o = opts({"-s", "20"}, {{"HARLEN_TRACE_SOURCE", source}});
+	o.output_to_terminal = true;
+	run r = start(o, "controls");
+	await_output(r.terminal, "red \\x1b[31m\\x7f\\xc2\\x9b\\x0d \xc3\xa9\tend\r\n");
+	type(r, "q");
+	finish(r);
+	EXPECT_EQ(r.status, 0);
+}
+
+// To a file every byte passes as it is.
 TEST(EndToEnd, FileLinesPrintInOrderAndEmptyOnesPrintNothing)
 {
 	std::string long_line(100, 'L');
-	std::string source = trace_file("lines.txt", "alpha\n\nbeta\n" + long_line + "\n\ngamma\n");
+	std::string source = trace_file("lines.txt", "alpha\n\nbeta \x1b[31m\n" + long_line + "\n\ngamma\n");
 	run r = start(opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}}), "lines");
 	std::this_thread::sleep_for(300ms);
 	type(r, "Q");
 	finish(r);
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(slurp(r.out_path), "alpha\nbeta\n" + long_line.substr(0, 79) + "\n" +
+	EXPECT_EQ(slurp(r.out_path), "alpha\nbeta \x1b[31m\n" + long_line.substr(0, 79) + "\n" +
 					     long_line.substr(79) + "\ngamma\n");
 }
 
@@ -216,9 +266,10 @@ TEST(EndToEnd, KeysComeFromTheTerminalNotStandardInput)
 	EXPECT_EQ(r.status, 0);
 }
 
-TEST(EndToEnd, CursorAndFunctionKeysDoNotQuit)
+TEST(EndToEnd, CursorAndFunctionKeysDoNotQuitAndNoKeyIsEchoed)
 {
 	run r = start(opts({"-s", "5"}), "fkeys");
+	ASSERT_TRUE(echo_becomes(r.terminal, false));
 	// F2, Page Down, Up, Alt+q, Linux console F2, Shift+F2
 	for (const char *key : {"\x1bOQ", "\x1b[6~", "\x1b[A", "\x1bq", "\x1b[[B",
 				"\x1b[1;2Q"}) {
@@ -226,8 +277,54 @@ TEST(EndToEnd, CursorAndFunctionKeysDoNotQuit)
 		EXPECT_FALSE(ended(r, 100ms)) << key + 1;
 	}
 	type(r, "xq");
+	std::string screen = rest_of_screen(r.terminal);
+	for (const char *shown : {"x", "OQ", "[6~", "^[", "q"})
+		EXPECT_EQ(screen.find(shown), std::string::npos) << shown;
 	finish(r);
 	EXPECT_EQ(r.status, 0);
+}
+
+// Lines reach a file once their batch is read, and a signal that ends
+// msgpoll loses none of them.
+TEST(EndToEnd, EachBatchReachesTheFileAtOnce)
+{
+	std::string source = trace_file("batches", "one\n");
+	run r = start(opts({"-s", "100"}, {{"HARLEN_TRACE_SOURCE", source}}), "batches");
+	EXPECT_TRUE(file_becomes(r.out_path, "one\n"));
+	std::ofstream(source, std::ios::app) << "two\n";
+	EXPECT_TRUE(file_becomes(r.out_path, "one\ntwo\n"));
+	kill(r.pid, SIGTERM);
+	finish(r);
+	EXPECT_EQ(r.status, 128 + SIGTERM);
+	EXPECT_EQ(slurp(r.out_path), "one\ntwo\n");
+}
+
+// 'q' ends a pause of a minute at once, without another read (the planned
+// fault would end the run with status 1); 'x' does not shorten one of a
+// second.
+TEST(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
+{
+	std::string source = trace_file("pause", "a\n");
+	for (const char *key : {"q", "x"}) {
+		bool quits = *key == 'q';
+		run r = start(opts({"-s", quits ? "60000" : "1000"},
+				   {{"HARLEN_TRACE_SOURCE", source},
+				    {"HARLEN_FAULT", "read@2=9"}}),
+			      "pause");
+		ASSERT_TRUE(file_becomes(r.out_path, "a\n"));
+		auto typed = std::chrono::steady_clock::now();
+		type(r, key);
+		EXPECT_TRUE(ended(r, 5000ms));
+		auto took = std::chrono::steady_clock::now() - typed;
+		if (quits) {
+			EXPECT_LT(took, 1000ms);
+			EXPECT_EQ(r.status, 0);
+		} else {
+			EXPECT_GT(took, 800ms);
+			EXPECT_EQ(r.status, 1);
+		}
+		finish(r);
+	}
 }
 
 TEST(EndToEnd, DeviceFailuresAreReportedOnceWithStatusOne)
@@ -263,13 +360,13 @@ TEST(EndToEnd, WrongCommandLinePrintsUsage)
 TEST(EndToEnd, InterruptAndTerminateLeaveTheTerminalInItsMode)
 {
 	for (int delay_ms : {30, 47, 61, 89}) {
-		for (int signal : {SIGINT, SIGTERM}) {
+		for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
 			run r = start(opts({"-s", "0"}), "interrupt");
 			std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
 			if (signal == SIGINT)
 				type(r, "\x03"); // the interrupt key
 			else
-				kill(r.pid, SIGTERM);
+				kill(r.pid, signal);
 			finish(r);
 			EXPECT_EQ(r.status, 128 + signal);
 		}
@@ -316,25 +413,76 @@ TEST(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
 		  prompt + "msgpoll: cannot write to standard output: Broken pipe\n");
 }
 
+// Without a terminal, and on one, whose mode then comes back.
 TEST(EndToEnd, PipeToHeadEndsByTheSignal)
 {
-	int pipe_ends[2];
-	ASSERT_EQ(pipe(pipe_ends), 0);
-	std::string head_out = temp_path("head.out");
-	pid_t head = fork();
-	if (head == 0) {
-		dup2(pipe_ends[0], 0);
-		close(pipe_ends[1]);
-		if (!std::freopen(head_out.c_str(), "w", stdout))
-			_exit(126);
-		execlp("head", "head", "-n", "1", (char *)nullptr);
+	for (bool on_terminal : {false, true}) {
+		int pipe_ends[2];
+		ASSERT_EQ(pipe(pipe_ends), 0);
+		std::string head_out = temp_path("head.out");
+		pid_t head = fork();
+		if (head == 0) {
+			dup2(pipe_ends[0], 0);
+			close(pipe_ends[1]);
+			if (!std::freopen(head_out.c_str(), "w", stdout))
+				_exit(126);
+			execlp("head", "head", "-n", "1", (char *)nullptr);
+			_exit(127);
+		}
+		close(pipe_ends[0]);
+		if (on_terminal) {
+			std::string source = trace_file("head", std::string(100000, 'x'));
+			options o = opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}});
+			o.output_fd = pipe_ends[1];
+			run r = start(o, "head");
+			finish(r);
+			EXPECT_EQ(r.status, 128 + SIGPIPE);
+		} else {
+			EXPECT_EQ(run_output_to(pipe_ends[1], false, temp_path("head.err")),
+				  128 + SIGPIPE);
+		}
+		waitpid(head, nullptr, 0);
+		EXPECT_EQ(slurp(head_out), std::string(79, 'x') + "\n");
+	}
+}
+
+// Ctrl-Z gives the terminal its mode back, fg takes it again, and 'q'
+// still quits.
+TEST(EndToEnd, StoppedAndContinuedInAnInteractiveShell)
+{
+	int terminal;
+	pid_t shell = forkpty(&terminal, nullptr, nullptr, nullptr);
+	if (shell == 0) {
+		unsetenv("HARLEN_TRACE_SOURCE");
+		unsetenv("HARLEN_FAULT");
+		setenv("PS1", "$ ", 1);
+		execl("/bin/bash", "bash", "--norc", "--noprofile", "--noediting",
+		      "-i", (char *)nullptr);
 		_exit(127);
 	}
-	close(pipe_ends[0]);
-	EXPECT_EQ(run_output_to(pipe_ends[1], false, temp_path("head.err")),
-		  128 + SIGPIPE);
-	waitpid(head, nullptr, 0);
-	EXPECT_EQ(slurp(head_out), std::string(79, 'x') + "\n");
+	termios before;
+	await_output(terminal, "$ ");
+	ASSERT_EQ(tcgetattr(terminal, &before), 0);
+	std::string run = std::string(MSGPOLL_PATH) + " -s 20 >/dev/null\n";
+	ASSERT_EQ(write(terminal, run.data(), run.size()), ssize_t(run.size()));
+	EXPECT_TRUE(echo_becomes(terminal, false));
+	ASSERT_EQ(write(terminal, "\x1a", 1), 1); // Ctrl-Z
+	await_output(terminal, "Stopped");
+	termios stopped;
+	ASSERT_EQ(tcgetattr(terminal, &stopped), 0);
+	EXPECT_EQ(stopped.c_lflag, before.c_lflag);
+	ASSERT_EQ(write(terminal, "fg\n", 3), 3);
+	EXPECT_TRUE(echo_becomes(terminal, false));
+	// Typed ahead, the shell's next line is the shell's, not msgpoll's.
+	const std::string rest = "qecho \"status:$?\"\n";
+	ASSERT_EQ(write(terminal, rest.data(), rest.size()), ssize_t(rest.size()));
+	await_output(terminal, "status:0");
+	termios after;
+	ASSERT_EQ(tcgetattr(terminal, &after), 0);
+	EXPECT_EQ(after.c_lflag, before.c_lflag);
+	ASSERT_EQ(write(terminal, "exit\n", 5), 5);
+	waitpid(shell, nullptr, 0);
+	close(terminal);
 }
 
 TEST(EndToEnd, BackgroundJobOfAnInteractiveShellKeepsRunning)

@@ -99,10 +99,27 @@ int console_read_key()
 	return key;
 }
 
-void console_sleep(uint32_t ms)
+void console_open()
 {
 	if (!script.quiet)
-		calls.push_back("sleep " + std::to_string(ms));
+		calls.push_back("console open");
+}
+
+void console_close()
+{
+	if (!script.quiet)
+		calls.push_back("console close");
+}
+
+bool console_is_terminal(std::FILE *)
+{
+	return script.out_is_terminal;
+}
+
+void console_pause(uint32_t ms)
+{
+	if (!script.quiet)
+		calls.push_back("pause " + std::to_string(ms));
 	auto typed = script.typed_after.find(++pauses_done);
 	if (typed != script.typed_after.end())
 		keyboard.insert(keyboard.end(), typed->second.begin(),

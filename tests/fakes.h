@@ -26,6 +26,7 @@ struct fake_script {
 	hl_status close_status = 0;
 	std::string typed_before;              // keys waiting at the start
 	std::map<int, std::string> typed_after; // keys typed during pause N
+	bool out_is_terminal = false;
 	bool quiet = false; // record no calls (and so allocate nothing)
 };
 

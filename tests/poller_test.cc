@@ -35,12 +35,17 @@ run_result run(uint32_t sleeplen = 200)
 }
 
 const std::string prompt = "Press 'q' to quit.\n\n";
-const std::string opening[] = {"hl_device_name 0 3 20", "hl_open ake0 3"};
+const calls_t opening = {"hl_device_name 0 3 20", "hl_open ake0 3"};
 
-calls_t after_open(calls_t rest)
+// The calls of a run whose open succeeded: the cycle's calls, then the
+// console put back on the way out.
+calls_t after_open(calls_t cycle)
 {
-	rest.insert(rest.begin(), std::begin(opening), std::end(opening));
-	return rest;
+	calls_t all = opening;
+	all.push_back("console open");
+	all.insert(all.end(), cycle.begin(), cycle.end());
+	all.push_back("console close");
+	return all;
 }
 
 class Poller : public ::testing::Test {
@@ -56,7 +61,9 @@ TEST_F(Poller, FailedOpenIsReportedWithTheHandleItLeftAndNoPrompt)
 	run_result r = run();
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(calls, after_open({"hl_report_error other -5 hl_open"}));
+	calls_t want = opening;
+	want.push_back("hl_report_error other -5 hl_open");
+	EXPECT_EQ(calls, want);
 }
 
 TEST_F(Poller, QuitKeyAlreadyWaitingClosesBeforeAnyRead)
@@ -100,9 +107,9 @@ TEST_F(Poller, OtherKeyIsDroppedAndOneKeyIsTakenPerCycle)
 	run_result r = run(50);
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, "first\nsecond\n");
-	EXPECT_EQ(calls, after_open({"hl_read_trace device 500", "sleep 50",
+	EXPECT_EQ(calls, after_open({"hl_read_trace device 500", "pause 50",
 				     "key x", "hl_read_trace device 500",
-				     "sleep 50", "key q", "hl_close device"}));
+				     "pause 50", "key q", "hl_close device"}));
 }
 
 TEST_F(Poller, EveryBatchIsFollowedByThePauseEvenAnEmptyOne)
@@ -113,9 +120,9 @@ TEST_F(Poller, EveryBatchIsFollowedByThePauseEvenAnEmptyOne)
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, "a\nb\nc\n");
 	EXPECT_EQ(calls,
-		  after_open({"hl_read_trace device 500", "sleep 0",
-			      "hl_read_trace device 500", "sleep 0",
-			      "hl_read_trace device 500", "sleep 0", "key q",
+		  after_open({"hl_read_trace device 500", "pause 0",
+			      "hl_read_trace device 500", "pause 0",
+			      "hl_read_trace device 500", "pause 0", "key q",
 			      "hl_close device"}));
 }
 
@@ -144,7 +151,7 @@ std::string printed(const std::vector<std::string> &records, uint32_t count)
 			batch[i][r.size()] = '\0';
 	}
 	std::FILE *out = std::tmpfile();
-	EXPECT_EQ(print_batch(out, batch[0], count), 0);
+	EXPECT_EQ(print_batch(out, batch[0], count, false), 0);
 	return contents(out);
 }
 

@@ -1,11 +1,18 @@
 // The console layer on Windows: keys from the console input CONIN$, read as
-// input events, pauses with Sleep.
+// input events, pauses that wait on it.
+//
+// Reading events takes them as they are, whatever the console's input mode:
+// msgpoll never changes that mode, and a console echoes nothing that is not
+// read as a line, so there is nothing to put back.
 #include "console.h"
 
 #include <io.h>
 #include <windows.h>
 
 #include "keyevent.h"
+#include "keyqueue.h"
+
+static key_queue keys; // key presses taken off the console but not used yet
 
 static HANDLE keyboard()
 {
@@ -19,6 +26,14 @@ static HANDLE keyboard()
 		input = h == INVALID_HANDLE_VALUE ? nullptr : h;
 	}
 	return input;
+}
+
+void console_open()
+{
+}
+
+void console_close()
+{
 }
 
 static int code_of(const INPUT_RECORD &r)
@@ -37,49 +52,69 @@ static int code_of(const INPUT_RECORD &r)
 	return key_press_code(e);
 }
 
-// Reading events takes them as they are, whatever the console's input mode:
-// msgpoll never changes that mode, so there is none to put back.
-bool console_key_waiting()
+// Takes every waiting input event off the console: key presses go to the
+// key queue, everything else is dropped. An event left there would keep
+// the console signalled, and a wait on it would never wait.
+static void take_events()
 {
 	HANDLE in = keyboard();
-	INPUT_RECORD r;
+	INPUT_RECORD events[32];
 	DWORD n;
 
-	while (in && PeekConsoleInputW(in, &r, 1, &n) && n == 1) {
-		if (code_of(r) != not_a_key_press)
-			return true;
-		ReadConsoleInputW(in, &r, 1, &n); // not a key press: dropped
+	while (in && GetNumberOfConsoleInputEvents(in, &n) && n > 0 &&
+	       ReadConsoleInputW(in, events, 32, &n) && n > 0) {
+		for (DWORD i = 0; i < n; i++) {
+			int code = code_of(events[i]);
+			if (code != not_a_key_press)
+				key_queue_put(&keys, code);
+		}
 	}
-	return false;
+}
+
+bool console_key_waiting()
+{
+	if (keys.count == 0)
+		take_events();
+	return keys.count > 0;
 }
 
 int console_read_key()
 {
-	INPUT_RECORD r;
-	DWORD n;
-
-	// After console_key_waiting, a key press is at the front of the queue.
-	if (console_key_waiting() && ReadConsoleInputW(keyboard(), &r, 1, &n) &&
-	    n == 1) {
-		int code = code_of(r);
-		if (code != not_a_key_press)
-			return code;
-	}
-	return key_without_char;
+	int code;
+	return key_queue_take(&keys, &code) ? code : int(key_without_char);
 }
 
 bool console_is_terminal(std::FILE *stream)
 {
-	return _isatty(_fileno(stream)) != 0;
+	HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+	DWORD mode;
+	return GetConsoleMode(h, &mode) != 0;
 }
 
-void console_sleep(uint32_t ms)
+// INFINITE is 4294967295: no single wait or sleep is that long, so that
+// such a pause still ends.
+static DWORD finite(DWORD ms)
 {
-	// INFINITE is 4294967295: that many milliseconds are slept in two
-	// parts, so that the pause still ends.
-	if (ms == INFINITE) {
-		Sleep(INFINITE - 1);
-		ms = 1;
+	return ms == INFINITE ? INFINITE - 1 : ms;
+}
+
+void console_pause(uint32_t ms)
+{
+	HANDLE in = keyboard();
+	if (ms == 0 || !in) {
+		Sleep(finite(ms));
+		if (ms == INFINITE)
+			Sleep(1);
+		return;
 	}
-	Sleep(ms);
+	ULONGLONG deadline = GetTickCount64() + ms;
+	for (DWORD left = ms; left > 0 && !key_queue_has_quit(&keys);) {
+		DWORD woke = WaitForSingleObject(in, finite(left));
+		if (woke == WAIT_OBJECT_0)
+			take_events();
+		else if (woke != WAIT_TIMEOUT)
+			Sleep(finite(left)); // the console failed us: a plain pause
+		ULONGLONG now = GetTickCount64();
+		left = now < deadline ? DWORD(deadline - now) : 0;
+	}
 }

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "cmdline.h"
-#include "console.h"
 #include "poller.h"
 
 // Writes out what is still buffered for standard output. A stream already
@@ -26,11 +25,10 @@ int main(int argc, char *argv[])
 	uint32_t sleeplen;
 	int status;
 
-	// Redirected, the lines go out in blocks larger than the C library's
-	// usual few kilobytes: a busy device then costs fewer writes.
-	static char out_buffer[1 << 16];
-	if (!console_is_terminal(stdout))
-		std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+	// The poller flushes standard output after every batch it prints, and
+	// a buffer that holds the largest batch makes each batch one write.
+	static char out_buffer[batch_text_max];
+	std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
 
 	if (read_command_line(argc, argv, &sleeplen)) {
 		status = run_poller(sleeplen, stdout, stderr);
