@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console.h"
+#include "keyqueue.h"
 
 namespace {
 
@@ -69,6 +70,30 @@ TEST(KeySequence, Utf8CharactersAreOneKeyEach)
 	EXPECT_EQ(keys("\xe2\x82q"), (std::vector<int>{none, 'q'}));
 	EXPECT_EQ(keys("\xc3"), std::vector<int>{none});
 	EXPECT_EQ(keys("\xff\x80"), (std::vector<int>{0xff, 0x80}));
+}
+
+} // namespace
+
+namespace {
+
+// Key presses wait in order; a full queue drops other keys but never 'q'.
+TEST(KeyQueue, KeepsOrderAndNeverLosesTheQuitKey)
+{
+	key_queue q = {};
+	for (int i = 0; i < key_queue_size + 5; i++)
+		key_queue_put(&q, 'x' + i % 2);
+	EXPECT_FALSE(key_queue_has_quit(&q));
+	key_queue_put(&q, 'Q');
+	EXPECT_TRUE(key_queue_has_quit(&q));
+
+	std::vector<int> taken;
+	for (int code; key_queue_take(&q, &code);)
+		taken.push_back(code);
+	ASSERT_EQ(taken.size(), std::size_t(key_queue_size));
+	EXPECT_EQ(taken[0], 'x');
+	EXPECT_EQ(taken[1], 'y');
+	EXPECT_EQ(taken.back(), 'Q');
+	EXPECT_FALSE(key_queue_has_quit(&q));
 }
 
 } // namespace

@@ -141,7 +141,8 @@ TEST_F(Poller, FailedWriteEndsTheRunWithoutFurtherReads)
 	EXPECT_EQ(calls, after_open({"hl_read_trace device 500"}));
 }
 
-std::string printed(const std::vector<std::string> &records, uint32_t count)
+std::string printed(const std::vector<std::string> &records, uint32_t count,
+		    bool shown = false)
 {
 	static hl_record batch[HL_BATCH_RECORDS + 1];
 	for (std::size_t i = 0; i < records.size(); i++) {
@@ -151,7 +152,7 @@ std::string printed(const std::vector<std::string> &records, uint32_t count)
 			batch[i][r.size()] = '\0';
 	}
 	std::FILE *out = std::tmpfile();
-	EXPECT_EQ(print_batch(out, batch[0], count, false), 0);
+	EXPECT_EQ(print_batch(out, batch[0], count, shown), 0);
 	return contents(out);
 }
 
@@ -186,6 +187,44 @@ TEST(PrintBatch, FullAndEmptyBatchesAndBytesAbove127)
 	EXPECT_EQ(printed(std::vector<std::string>(500, longest), 500), lines);
 	EXPECT_EQ(printed(std::vector<std::string>(500, ""), 500), "");
 	EXPECT_EQ(printed({"caf\xc3\xa9 \xff\x80"}, 1), "caf\xc3\xa9 \xff\x80\n");
+}
+
+TEST(PrintBatch, ControlBytesAreShownOnATerminalAndPassElsewhere)
+{
+	const struct {
+		std::string record, shown;
+	} cases[] = {
+		{"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+		{"a\rb\tc\n", "a\\x0db\tc\\x0a"},
+		{"\x7f\x1f \x20", "\\x7f\\x1f  "},
+		{"\xc2\x9b" "1m \xc2\x80\xc2\x9f", "\\xc2\\x9b1m \\xc2\\x80\\xc2\\x9f"},
+		// NBSP, an e acute, C2 before C2 85, and a C2 that ends the record
+		{"\xc2\xa0 caf\xc3\xa9 \xc2\xc2\x85 \xc2", "\xc2\xa0 caf\xc3\xa9 \xc2\\xc2\\x85 \xc2"},
+	};
+	for (const auto &c : cases) {
+		EXPECT_EQ(printed({c.record}, 1, true), c.shown + "\n");
+		EXPECT_EQ(printed({c.record}, 1, false), c.record + "\n");
+	}
+	// The largest batch: 80 control bytes in every record.
+	std::string all_escaped;
+	for (int i = 0; i < 80; i++)
+		all_escaped += "\\x1b";
+	std::string lines;
+	for (int i = 0; i < 500; i++)
+		lines += all_escaped + "\n";
+	EXPECT_EQ(printed(std::vector<std::string>(500, std::string(80, '\x1b')), 500, true),
+		  lines);
+}
+
+TEST_F(Poller, ShowsControlBytesOnlyWhenOutputIsATerminal)
+{
+	for (bool terminal : {false, true}) {
+		reset_fakes();
+		script.out_is_terminal = terminal;
+		script.reads = {{0, {"\x1b[2J"}}};
+		script.typed_after[1] = "q";
+		EXPECT_EQ(run().out, terminal ? "\\x1b[2J\n" : "\x1b[2J\n");
+	}
 }
 
 } // namespace

@@ -53,10 +53,11 @@ struct run {
 
 // Starts msgpoll.exe in this console with the given arguments, the device
 // planned by fault (HARLEN_FAULT) and source (HARLEN_TRACE_SOURCE), and
-// standard input from a file when one is named.
+// standard input from a file when one is named. Standard output goes to a
+// file, or with to_console to the console itself.
 run start(const std::string &args, const char *fault = nullptr,
 	  const char *source = nullptr, const char *input = nullptr,
-	  DWORD flags = 0)
+	  DWORD flags = 0, bool to_console = false)
 {
 	static int runs;
 	run r;
@@ -68,7 +69,9 @@ run start(const std::string &args, const char *fault = nullptr,
 	STARTUPINFOA si = {};
 	si.cb = sizeof si;
 	si.dwFlags = STARTF_USESTDHANDLES;
-	si.hStdOutput = inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
+	si.hStdOutput = to_console ? inheritable("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+						 OPEN_EXISTING)
+				   : inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
 	si.hStdError = inheritable(r.err_path, GENERIC_WRITE, CREATE_ALWAYS);
 	si.hStdInput = input ? inheritable(input, GENERIC_READ, OPEN_EXISTING)
 			     : GetStdHandle(STD_INPUT_HANDLE);
@@ -179,15 +182,50 @@ TEST(Windows, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 	EXPECT_EQ(slurp(r.out_path), "");
 }
 
-TEST(Windows, KeyThenQuitInOnePauseTakesOneKeyPerCycle)
+// 'q' ends the pause at once; an 'x' before it still costs one more read.
+TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 {
 	std::string source = temp_file("lines", "a\n");
-	run r = start("-s 1500", nullptr, source.c_str());
-	Sleep(500);
-	std::ofstream(source, std::ios::binary | std::ios::app) << "b\n";
-	type({x, q});
+	for (bool x_first : {false, true}) {
+		std::ofstream(source, std::ios::binary) << "a\n";
+		run r = start("-s 60000", nullptr, source.c_str());
+		Sleep(700);
+		std::ofstream(source, std::ios::binary | std::ios::app) << "b\n";
+		if (x_first)
+			type({x, q});
+		else
+			type({q});
+		EXPECT_TRUE(ended(r, 1000)) << "x first: " << x_first;
+		EXPECT_EQ(finish(r), 0u);
+		EXPECT_EQ(slurp(r.out_path), x_first ? "a\r\nb\r\n" : "a\r\n");
+	}
+}
+
+// The console's characters, row after row.
+std::string screen()
+{
+	HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+				 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+				 OPEN_EXISTING, 0, nullptr);
+	CONSOLE_SCREEN_BUFFER_INFO info = {};
+	GetConsoleScreenBufferInfo(out, &info);
+	std::string text(DWORD(info.dwSize.X) * DWORD(info.dwSize.Y), ' ');
+	DWORD n = 0;
+	ReadConsoleOutputCharacterA(out, &text[0], DWORD(text.size()), {0, 0}, &n);
+	CloseHandle(out);
+	text.resize(n);
+	return text;
+}
+
+TEST(Windows, ControlBytesAreShownOnTheConsole)
+{
+	std::string source = temp_file("controls", "red \x1b[31m\x7f\x01 end\n");
+	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
+	Sleep(700);
+	type({q});
 	EXPECT_EQ(finish(r), 0u);
-	EXPECT_EQ(slurp(r.out_path), "a\r\nb\r\n");
+	EXPECT_NE(screen().find("red \\x1b[31m\\x7f\\x01 end"), std::string::npos)
+		<< screen();
 }
 
 TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
