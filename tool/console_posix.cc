@@ -36,6 +36,7 @@ static termios found_mode;       // the mode to put back
 static volatile sig_atomic_t mode_taken; // the terminal is in msgpoll's mode
 static key_reader reader;        // a key press whose bytes are coming in
 static key_queue keys;           // key presses taken but not used yet
+static bool looked_just_now;     // the pause ended watching a quiet keyboard
 
 // The signals that end the process, then the two of job control.
 static const int caught[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
@@ -170,17 +171,21 @@ void console_close()
 }
 
 // The keyboard may be read: there is a terminal and msgpoll is in its
-// foreground (brought there, it takes the terminal's mode first).
+// foreground (brought there, it takes the terminal's mode first). Holding
+// the mode means being in the foreground: leaving it goes through SIGTSTP,
+// which gives the mode back. So an idle cycle asks the terminal nothing.
 static bool keyboard_ready()
 {
-	if (keyboard_fd < 0 || !in_foreground())
+	if (keyboard_fd < 0)
 		return false;
-	if (!mode_taken) {
-		sigset_t held;
-		hold_signals(&held);
-		take_mode();
-		sigprocmask(SIG_SETMASK, &held, nullptr);
-	}
+	if (mode_taken)
+		return true;
+	if (!in_foreground())
+		return false;
+	sigset_t held;
+	hold_signals(&held);
+	take_mode();
+	sigprocmask(SIG_SETMASK, &held, nullptr);
 	return true;
 }
 
@@ -214,6 +219,8 @@ static void decode(unsigned char byte)
 // after it is the next program's to read. So bytes are read one at a time.
 static void take_typed_keys()
 {
+	if (!in_foreground()) // reading would stop msgpoll (SIGTTIN)
+		return;
 	while (!key_queue_has_quit(&keys) &&
 	       keyboard_readable(reader.stage ? rest_of_key_ms : 0)) {
 		unsigned char byte;
@@ -231,8 +238,11 @@ static void take_typed_keys()
 
 bool console_key_waiting()
 {
-	if (keys.count == 0 && keyboard_ready())
+	// A pause that ended watching the keyboard has just seen all there is:
+	// a key typed since is one typed during the read, and counts next cycle.
+	if (keys.count == 0 && !looked_just_now && keyboard_ready())
 		take_typed_keys();
+	looked_just_now = false;
 	return keys.count > 0;
 }
 
@@ -265,9 +275,12 @@ void console_pause(uint32_t ms)
 	uint64_t deadline = now_ms() + ms;
 	for (uint64_t left = ms; left > 0 && !key_queue_has_quit(&keys);) {
 		int wait = left > INT_MAX ? INT_MAX : int(left);
+		looked_just_now = false;
 		if (keyboard_ready()) {
 			if (keyboard_readable(wait))
 				take_typed_keys();
+			else
+				looked_just_now = true;
 		} else {
 			// In the background, look now and then whether a
 			// shell's fg has given msgpoll the terminal.
