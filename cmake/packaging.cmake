@@ -26,11 +26,27 @@ endif()
 install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(WIN32)
+  # One zip per architecture; a 32-bit one says which calling convention.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(zip_arch x86)
+    set(zip_convention "with cdecl")
+    if(HARLEN_620_STDCALL)
+      set(zip_arch x86-stdcall)
+      set(zip_convention "with stdcall")
+    endif()
+  else()
+    set(zip_arch x64)
+    set(zip_convention "the one way 64-bit Windows has")
+  endif()
+  string(REGEX REPLACE "." "=" zip_rule "${zip_arch}")
+  configure_file(cmake/zip-readme.txt.in README.txt @ONLY)
   install(TARGETS msgpoll RUNTIME DESTINATION . COMPONENT zip EXCLUDE_FROM_ALL)
   install(TARGETS HARLEN_620 RUNTIME DESTINATION simulated-device
     COMPONENT zip EXCLUDE_FROM_ALL)
-  install(FILES ${PROJECT_SOURCE_DIR}/cmake/zip-readme.txt
-    DESTINATION . RENAME README.txt COMPONENT zip EXCLUDE_FROM_ALL)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt
+    DESTINATION . COMPONENT zip EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+    DESTINATION . RENAME LICENSE.txt COMPONENT zip EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME msgpoll)
@@ -42,7 +58,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME windows-x64)
+  set(CPACK_SYSTEM_NAME windows-${zip_arch})
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL zip)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)

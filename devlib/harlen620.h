@@ -18,6 +18,16 @@
 #define HL_API __attribute__((visibility("default")))
 #endif
 
+/* The calling convention. On 32-bit Windows a driver's library may use
+ * cdecl or stdcall, and a caller that picks the wrong one corrupts its
+ * stack: the build names it (HARLEN_620_STDCALL for stdcall). Elsewhere
+ * there is only one. */
+#if defined(_WIN32) && !defined(_WIN64) && defined(HARLEN_620_STDCALL)
+#define HL_CALL __stdcall
+#else
+#define HL_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -35,22 +45,22 @@ typedef int32_t hl_status;
 typedef char hl_record[HL_RECORD_SIZE];
 
 /* Forms the name of device (unit, kind) in buffer; returns its address. */
-HL_API char *hl_device_name(int unit, int kind, char *buffer, int size);
+HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer, int size);
 
 /* Opens the named device; stores its handle in *handle. */
-HL_API hl_status hl_open(hl_handle *handle, const char *name, int access);
+HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name, int access);
 
 /* Fills up to *count records from first_record on; sets *count to the
  * number filled, 0 when no message is waiting. */
-HL_API hl_status hl_read_trace(hl_handle handle, char *first_record,
-                               uint32_t *count);
+HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_record,
+                                       uint32_t *count);
 
 /* Closes the device; the handle is not used again. */
-HL_API hl_status hl_close(hl_handle handle);
+HL_API hl_status HL_CALL hl_close(hl_handle handle);
 
 /* Reports a failed operation to the user. */
-HL_API void hl_report_error(hl_handle handle, hl_status status,
-                            const char *label);
+HL_API void HL_CALL hl_report_error(hl_handle handle, hl_status status,
+                                    const char *label);
 
 #ifdef __cplusplus
 }

@@ -49,7 +49,7 @@ static hl_status last_injected;   // the status a planned fault last returned
 
 static const char device_prefix[] = "harlen";
 
-extern "C" HL_API char *hl_device_name(int unit, int kind, char *buffer,
+extern "C" HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer,
 				       int size)
 {
 	if (!buffer || size <= 0)
@@ -124,7 +124,7 @@ static hl_status injected(hl_status *planned)
 	return last_injected;
 }
 
-extern "C" HL_API hl_status hl_open(hl_handle *handle, const char *name,
+extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
 				    int access)
 {
 	char expected[20];
@@ -162,7 +162,7 @@ static bool is_open(hl_handle handle)
 	return handle == &device && device.open;
 }
 
-extern "C" HL_API hl_status hl_read_trace(hl_handle handle,
+extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle,
 					  char *first_record, uint32_t *count)
 {
 	if (!is_open(handle))
@@ -186,7 +186,7 @@ extern "C" HL_API hl_status hl_read_trace(hl_handle handle,
 	return 0;
 }
 
-extern "C" HL_API hl_status hl_close(hl_handle handle)
+extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 {
 	if (!is_open(handle))
 		return bad_handle;
@@ -218,7 +218,7 @@ static const char *meaning(hl_status status)
 	}
 }
 
-extern "C" HL_API void hl_report_error(hl_handle, hl_status status,
+extern "C" HL_API void HL_CALL hl_report_error(hl_handle, hl_status status,
 				       const char *label)
 {
 	std::fprintf(stderr, "%s: status %ld (%s)\n", label ? label : "HARLEN_620",

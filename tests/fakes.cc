@@ -30,7 +30,7 @@ static std::string str(const void *p)
 	return p == nullptr ? "null" : p == fake_handle ? "device" : "other";
 }
 
-extern "C" char *hl_device_name(int unit, int kind, char *buffer, int size)
+extern "C" char *HL_CALL hl_device_name(int unit, int kind, char *buffer, int size)
 {
 	if (!script.quiet)
 		calls.push_back("hl_device_name " + std::to_string(unit) + " " +
@@ -39,7 +39,7 @@ extern "C" char *hl_device_name(int unit, int kind, char *buffer, int size)
 	return buffer + 1; // not the buffer: the poller must pass this on
 }
 
-extern "C" hl_status hl_open(hl_handle *handle, const char *name, int access)
+extern "C" hl_status HL_CALL hl_open(hl_handle *handle, const char *name, int access)
 {
 	if (!script.quiet)
 		calls.push_back(std::string("hl_open ") + name + " " +
@@ -49,7 +49,7 @@ extern "C" hl_status hl_open(hl_handle *handle, const char *name, int access)
 	return script.open_status;
 }
 
-extern "C" hl_status hl_read_trace(hl_handle handle, char *first,
+extern "C" hl_status HL_CALL hl_read_trace(hl_handle handle, char *first,
 				   uint32_t *count)
 {
 	if (!script.quiet)
@@ -70,14 +70,14 @@ extern "C" hl_status hl_read_trace(hl_handle handle, char *first,
 	return r.status;
 }
 
-extern "C" hl_status hl_close(hl_handle handle)
+extern "C" hl_status HL_CALL hl_close(hl_handle handle)
 {
 	if (!script.quiet)
 		calls.push_back("hl_close " + str(handle));
 	return script.close_status;
 }
 
-extern "C" void hl_report_error(hl_handle handle, hl_status status,
+extern "C" void HL_CALL hl_report_error(hl_handle handle, hl_status status,
 				const char *label)
 {
 	if (!script.quiet)
