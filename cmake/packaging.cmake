@@ -1,29 +1,67 @@
 # Install rules and packages.
 #
-# cmake --install: msgpoll in bin/; the stand-in library where the installed
-# tool finds it (Linux: lib/, through the tool's $ORIGIN/../lib RPATH;
-# Windows: bin/, beside the exe); the man page in share/man/man1.
+# cmake --install: msgpoll in bin/ and its man page in share/man/man1. The
+# stand-in library goes where only the installed tool finds it: on Linux a
+# private folder, lib/msgpoll/simulated-device, named by the tool's RUNPATH,
+# so it never takes the system-wide name of a real driver library, and
+# LD_LIBRARY_PATH still picks a real one over it (a folder below
+# lib/msgpoll also tells the .deb that ldconfig has nothing to do there);
+# on Windows bin/, beside the exe.
 #
-# Packages: a .deb on Linux; a .zip on Windows holding msgpoll.exe at its
-# root and the stand-in in a folder of its own, so that unpacking it next to
-# the real driver library never replaces that library.
+# Packages: a .deb and an RPM on Linux, with the licence and a changelog
+# in share/doc/msgpoll; a .zip per architecture on Windows, holding
+# msgpoll.exe at its root and the stand-in in a folder of its own, so that
+# unpacking it next to the real driver library never replaces that library.
+# A source tarball of the tree, without builds or packages.
 
 install(TARGETS msgpoll RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS HARLEN_620
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(WIN32)
+  install(TARGETS HARLEN_620 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  install(TARGETS HARLEN_620 LIBRARY DESTINATION ${msgpoll_private_libdir})
+endif()
+
+# Compressed as Debian and Fedora want them, without a time stamp.
+function(install_gzipped source destination)
+  get_filename_component(name ${source} NAME)
+  set(gzipped ${CMAKE_BINARY_DIR}/${name}.gz)
+  add_custom_command(OUTPUT ${gzipped}
+    COMMAND ${GZIP} -9nc ${source} > ${gzipped}
+    DEPENDS ${source} VERBATIM)
+  add_custom_target(gzip_${name} ALL DEPENDS ${gzipped})
+  install(FILES ${gzipped} DESTINATION ${destination})
+endfunction()
 
 find_program(GZIP gzip)
 if(GZIP AND NOT WIN32)
-  set(man_page ${CMAKE_BINARY_DIR}/msgpoll.1.gz)
-  add_custom_command(OUTPUT ${man_page}
-    COMMAND ${GZIP} -9nc ${PROJECT_SOURCE_DIR}/tool/msgpoll.1 > ${man_page}
-    DEPENDS tool/msgpoll.1 VERBATIM)
-  add_custom_target(man_page ALL DEPENDS ${man_page})
+  install_gzipped(${PROJECT_SOURCE_DIR}/tool/msgpoll.1 ${CMAKE_INSTALL_MANDIR}/man1)
+  install_gzipped(${PROJECT_SOURCE_DIR}/cmake/changelog ${CMAKE_INSTALL_DOCDIR})
 else()
-  set(man_page ${PROJECT_SOURCE_DIR}/tool/msgpoll.1)
+  install(FILES ${PROJECT_SOURCE_DIR}/tool/msgpoll.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+if(NOT WIN32)
+  # The licence in Debian's machine-readable copyright format.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+  string(REGEX REPLACE "^.*\nPermission" "Permission" licence "${licence}")
+  string(REGEX REPLACE "\n$" "" licence "${licence}")
+  string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REPLACE "\n" "\n " licence "${licence}")
+  file(WRITE ${CMAKE_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: msgpoll
+Upstream-Contact: ${msgpoll_contact}
+
+Files: *
+Copyright: 2026 The msgpoll developers
+License: Expat
+
+License: Expat
+ ${licence}
+")
+  install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 if(WIN32)
   # One zip per architecture; a 32-bit one says which calling convention.
@@ -51,10 +89,11 @@ endif()
 
 set(CPACK_PACKAGE_NAME msgpoll)
 set(CPACK_PACKAGE_VENDOR "msgpoll developers")
-set(CPACK_PACKAGE_CONTACT "msgpoll developers <dev@msgpoll.invalid>")
+set(CPACK_PACKAGE_CONTACT ${msgpoll_contact})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "prints the Harlen device driver's trace messages until 'q'")
+  "Print the Harlen device driver's trace messages until 'q'")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -66,12 +105,29 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_PACKAGE_DESCRIPTION "msgpoll reads the trace messages of the \
+Harlen device driver
+through the driver's user-mode library, HARLEN_620, and prints them one
+line each until 'q'. This package holds a simulated HARLEN_620 library,
+private to msgpoll, in place of the real one.")
+
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1")
-  set(CPACK_PACKAGE_DESCRIPTION "msgpoll reads the trace messages of the \
-Harlen device driver through the driver's user-mode library, HARLEN_620, \
-and prints them one line each until 'q'. This package holds a simulated \
-HARLEN_620 library in place of the real one.")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+  set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+  set(CPACK_RPM_PACKAGE_LICENSE MIT)
+  set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+  set(CPACK_RPM_PACKAGE_URL "https://msgpoll.invalid/")
+  set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_SOURCE_DIR}/cmake/rpm-changelog)
+  set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+  set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${msgpoll_contact}")
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+    /usr/share/man /usr/share/man/man1)
 endif()
+
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME msgpoll-${PROJECT_VERSION})
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/\\\\.git$" "/build/" "/build-[^/]*/"
+  "/wineprefix/" "\\\\.deb$" "\\\\.rpm$" "\\\\.zip$" "\\\\.tar\\\\.gz$")
 include(CPack)
