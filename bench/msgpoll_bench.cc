@@ -82,7 +82,8 @@ BENCHMARK(BM_OneFwrite);
 // 2. The whole process: msgpoll -s 0 copying a million messages from the
 // stand-in to a file, against cat copying the same bytes, run in pairs so
 // that both meet the same machine; the figure is the median of the pairs'
-// ratios.
+// ratios. Beside each pair dd copies the file in writes of a full batch's
+// size: the most that one write per batch leaves possible.
 const int messages = 1000000;
 const int pairs = 11;
 
@@ -136,16 +137,20 @@ void BM_MsgpollAgainstCat(benchmark::State &state)
 	setenv("HARLEN_TRACE_SOURCE", message_file().c_str(), 1);
 	setenv("HARLEN_FAULT", "read@end=1", 1); // ends after the last batch
 	std::string out = message_file() + ".out";
-	std::vector<double> msgpoll, cat, ratios;
+	std::string dd_in = "if=" + message_file();
+	std::string dd_bs = "bs=" + std::to_string(HL_BATCH_RECORDS * (HL_RECORD_SIZE + 1));
+	std::vector<double> msgpoll, cat, ratios, dd_ratios;
 	for (auto _ : state) {
 		for (int i = 0; i < pairs; i++) {
-			double m, c;
+			double m, c, d;
 			if (run_to_file({MSGPOLL_PATH, "-s", "0"}, out, &m) != 1 ||
-			    run_to_file({"/bin/cat", message_file().c_str()}, out, &c) != 0)
-				state.SkipWithError("msgpoll or cat failed");
+			    run_to_file({"/bin/cat", message_file().c_str()}, out, &c) != 0 ||
+			    run_to_file({"/bin/dd", dd_in.c_str(), dd_bs.c_str()}, out, &d) != 0)
+				state.SkipWithError("msgpoll, cat or dd failed");
 			msgpoll.push_back(m);
 			cat.push_back(c);
 			ratios.push_back(c / m);
+			dd_ratios.push_back(c / d);
 		}
 	}
 	unsetenv("HARLEN_TRACE_SOURCE");
@@ -154,6 +159,7 @@ void BM_MsgpollAgainstCat(benchmark::State &state)
 	state.counters["msgpoll_per_s"] = messages / median(msgpoll);
 	state.counters["cat_per_s"] = messages / median(cat);
 	state.counters["ratio"] = median(ratios);
+	state.counters["dd_ratio"] = median(dd_ratios);
 }
 BENCHMARK(BM_MsgpollAgainstCat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 

@@ -104,7 +104,6 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_PACKAGE_DESCRIPTION "msgpoll reads the trace messages of the \
 Harlen device driver
 through the driver's user-mode library, HARLEN_620, and prints them one
