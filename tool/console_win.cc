@@ -52,22 +52,22 @@ static int code_of(const INPUT_RECORD &r)
 	return key_press_code(e);
 }
 
-// Takes every waiting input event off the console: key presses go to the
-// key queue, everything else is dropped. An event left there would keep
-// the console signalled, and a wait on it would never wait.
+// Takes the waiting input events off the console, up to a quit key: key
+// presses go to the key queue, everything else is dropped. An event left
+// there would keep the console signalled, and a wait on it would never
+// wait; whatever is typed after a quit key is the next program's to read.
 static void take_events()
 {
 	HANDLE in = keyboard();
-	INPUT_RECORD events[32];
+	INPUT_RECORD event;
 	DWORD n;
 
-	while (in && GetNumberOfConsoleInputEvents(in, &n) && n > 0 &&
-	       ReadConsoleInputW(in, events, 32, &n) && n > 0) {
-		for (DWORD i = 0; i < n; i++) {
-			int code = code_of(events[i]);
-			if (code != not_a_key_press)
-				key_queue_put(&keys, code);
-		}
+	while (in && !key_queue_has_quit(&keys) &&
+	       GetNumberOfConsoleInputEvents(in, &n) && n > 0 &&
+	       ReadConsoleInputW(in, &event, 1, &n) && n == 1) {
+		int code = code_of(event);
+		if (code != not_a_key_press)
+			key_queue_put(&keys, code);
 	}
 }
 
