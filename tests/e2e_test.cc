@@ -176,7 +176,7 @@ bool file_becomes(const std::string &path, const std::string &text)
 	return slurp(path) == text;
 }
 
-// Everything the terminal showed that was not read yet.
+// Everything the terminal (or a pipe) showed that was not read yet.
 std::string rest_of_screen(int terminal)
 {
 	std::string seen;
@@ -222,29 +222,42 @@ TEST(EndToEnd, DemoDeviceLinesShowAtOnceOnTheTerminalUntilQ)
 	EXPECT_EQ(r.status, 0);
 }
 
-TEST(EndToEnd, ControlBytesAreShownOnTheTerminal)
+// Shown on the terminal; to a pipe every byte passes as it is.
+TEST(EndToEnd, ControlBytesAreShownOnTheTerminalOnly)
 {
-	std::string source = trace_file("controls", "red \x1b[31m\x7f\xc2\x9b\r \xc3\xa9\tend\n");
-	options o = opts({"-s", "20"}, {{"HARLEN_TRACE_SOURCE", source}});
-	o.output_to_terminal = true;
-	run r = start(o, "controls");
-	await_output(r.terminal, "red \\x1b[31m\\x7f\\xc2\\x9b\\x0d \xc3\xa9\tend\r\n");
-	type(r, "q");
-	finish(r);
-	EXPECT_EQ(r.status, 0);
+	const std::string line = "red \x1b[31m\x7f\xc2\x9b\r \xc3\xa9\tend\n";
+	std::string source = trace_file("controls", line);
+	for (bool to_terminal : {true, false}) {
+		options o = opts({"-s", "20"}, {{"HARLEN_TRACE_SOURCE", source}});
+		int pipe_ends[2];
+		ASSERT_EQ(pipe(pipe_ends), 0);
+		o.output_to_terminal = to_terminal;
+		o.output_fd = to_terminal ? -1 : pipe_ends[1];
+		run r = start(o, "controls");
+		if (to_terminal)
+			await_output(r.terminal, "red \\x1b[31m\\x7f\\xc2\\x9b\\x0d "
+						 "\xc3\xa9\tend\r\n");
+		else
+			EXPECT_EQ(rest_of_screen(pipe_ends[0]), line);
+		type(r, "q");
+		finish(r);
+		EXPECT_EQ(r.status, 0);
+		close(pipe_ends[0]);
+		if (to_terminal)
+			close(pipe_ends[1]);
+	}
 }
 
-// To a file every byte passes as it is.
 TEST(EndToEnd, FileLinesPrintInOrderAndEmptyOnesPrintNothing)
 {
 	std::string long_line(100, 'L');
-	std::string source = trace_file("lines.txt", "alpha\n\nbeta \x1b[31m\n" + long_line + "\n\ngamma\n");
+	std::string source = trace_file("lines.txt", "alpha\n\nbeta\n" + long_line + "\n\ngamma\n");
 	run r = start(opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}}), "lines");
 	std::this_thread::sleep_for(300ms);
 	type(r, "Q");
 	finish(r);
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(slurp(r.out_path), "alpha\nbeta \x1b[31m\n" + long_line.substr(0, 79) + "\n" +
+	EXPECT_EQ(slurp(r.out_path), "alpha\nbeta\n" + long_line.substr(0, 79) + "\n" +
 					     long_line.substr(79) + "\ngamma\n");
 }
 
