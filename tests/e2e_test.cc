@@ -1,5 +1,11 @@
-// msgpoll as its users run it: the built program on the stand-in device,
-// keys typed on a pseudo-terminal, output to files.
+// msgpoll as its users run it: the built program on the stand-in device, or
+// on a counting one, keys typed on a pseudo-terminal, output to files and
+// pipes.
+//
+// Signals go only to a positive pid of a child this test started and has
+// not reaped, or of a job that such a child, a shell, started and still
+// has; every wait is for a condition, bounded for a loaded machine. Each
+// test keeps its files in a folder of its own, removed when it passes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,16 +13,22 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <poll.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/syscall.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,37 +36,23 @@
 namespace {
 
 using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+using steady = std::chrono::steady_clock;
 
-struct options {
-	std::vector<std::string> args;
-	std::map<std::string, std::string> env;
-	std::string typed_first;  // in the terminal before msgpoll starts
-	const char *input = nullptr; // a file for standard input
-	bool output_to_terminal = false;
-	int output_fd = -1; // standard output, when not a file or the terminal
-};
+// The longest any condition is waited for.
+const milliseconds patience = 15s;
 
-options opts(std::vector<std::string> args,
-	     std::map<std::string, std::string> env = {},
-	     std::string typed_first = "", const char *input = nullptr)
+// Waits until done() holds, at most limit; true when it did.
+bool eventually(const std::function<bool()> &done, milliseconds limit = patience)
 {
-	return {std::move(args), std::move(env), std::move(typed_first), input,
-		false, -1};
-}
-
-// A msgpoll run on a pseudo-terminal; its standard output and error go to
-// files.
-struct run {
-	pid_t pid = -1;
-	int terminal = -1; // the master side
-	termios mode_before{};
-	std::string out_path, err_path;
-	int status = -1;
-};
-
-std::string temp_path(const std::string &name)
-{
-	return ::testing::TempDir() + "e2e_" + name + "_" + std::to_string(getpid());
+	auto deadline = steady::now() + limit;
+	for (;;) {
+		if (done())
+			return true;
+		if (steady::now() >= deadline)
+			return false;
+		std::this_thread::sleep_for(2ms);
+	}
 }
 
 std::string slurp(const std::string &path)
@@ -65,462 +63,972 @@ std::string slurp(const std::string &path)
 	return text.str();
 }
 
-[[noreturn]] void exec_msgpoll(const options &o)
+// A process this test started, reaped at most once and killed if still
+// there at the end.
+struct child {
+	pid_t pid = -1;
+	int status = -1; // the exit status, or 128 + the signal that ended it
+
+	child() = default;
+	child(const child &) = delete;
+	child &operator=(const child &) = delete;
+	~child()
+	{
+		if (running()) {
+			kill(pid, SIGKILL);
+			waitpid(pid, nullptr, 0);
+		}
+	}
+	bool running() const { return pid > 0 && status < 0; }
+	void signal(int sig)
+	{
+		ASSERT_TRUE(running()) << "no child to signal";
+		kill(pid, sig);
+	}
+	// Waits up to limit for the child to end; true when it has.
+	bool ended(milliseconds limit = patience)
+	{
+		return eventually(
+			[&] {
+				int st;
+				if (running() && waitpid(pid, &st, WNOHANG) == pid)
+					status = WIFEXITED(st) ? WEXITSTATUS(st)
+							       : 128 + WTERMSIG(st);
+				return !running();
+			},
+			limit);
+	}
+	// Its CPU time so far, user and system, in clock ticks.
+	long cpu_ticks() const { return cpu_ticks_of(pid); }
+	static long cpu_ticks_of(pid_t p)
+	{
+		std::string stat = slurp("/proc/" + std::to_string(p) + "/stat");
+		std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+		std::string f;
+		long utime = 0, stime = 0;
+		for (int i = 3; i <= 15 && fields >> f; i++) {
+			if (i == 14)
+				utime = std::stol(f);
+			if (i == 15)
+				stime = std::stol(f);
+		}
+		return utime + stime;
+	}
+};
+
+enum output_to { to_file, to_terminal, to_fd };
+
+struct options {
+	std::vector<std::string> args;
+	std::map<std::string, std::string> env;
+	bool terminal = true;        // on a pseudo-terminal, or with none
+	output_to output = to_file;
+	int output_fd = -1;          // with to_fd; closed once msgpoll has it
+	std::string typed_first;     // in the terminal before msgpoll starts
+	std::string input;           // a file for standard input
+	std::string library_dir;     // another HARLEN_620 (LD_LIBRARY_PATH)
+	std::vector<int> ignored;    // signals ignored by whoever starts it
+	std::string shell;           // sh -c this instead; $M is msgpoll
+};
+
+options opts(std::vector<std::string> args = {},
+	     std::map<std::string, std::string> env = {})
 {
-	std::vector<char *> argv = {const_cast<char *>(MSGPOLL_PATH)};
-	for (const std::string &a : o.args)
-		argv.push_back(const_cast<char *>(a.c_str()));
-	argv.push_back(nullptr);
-	execv(MSGPOLL_PATH, argv.data());
-	_exit(127);
+	options o;
+	o.args = std::move(args);
+	o.env = std::move(env);
+	return o;
 }
 
-// Reads the terminal until text appears there: what msgpoll writes to it, or
-// the echo of what was typed (then the line discipline holds it).
-std::string await_output(int terminal, const std::string &text)
+struct run {
+	child process;
+	int terminal = -1; // the master side
+	termios mode_before{};
+	std::string out_path, err_path;
+	~run()
+	{
+		if (terminal >= 0)
+			close(terminal);
+	}
+};
+
+// Reads the terminal until text appears there, at most limit; returns what
+// it read. What msgpoll writes to it, or the echo of what was typed.
+std::string read_until(int fd, const std::string &text, milliseconds limit = patience)
 {
 	std::string seen;
-	auto deadline = std::chrono::steady_clock::now() + 5s;
-	while (seen.find(text) == std::string::npos &&
-	       std::chrono::steady_clock::now() < deadline) {
-		pollfd p = {terminal, POLLIN, 0};
-		char buf[64];
-		ssize_t n;
-		if (poll(&p, 1, 1000) != 1 || (n = read(terminal, buf, sizeof buf)) <= 0)
-			break;
-		seen.append(buf, std::size_t(n));
-	}
-	EXPECT_NE(seen.find(text), std::string::npos) << "never saw " << text;
+	eventually(
+		[&] {
+			pollfd p = {fd, POLLIN, 0};
+			char buf[512];
+			ssize_t n;
+			if (poll(&p, 1, 0) == 1 && (n = read(fd, buf, sizeof buf)) > 0)
+				seen.append(buf, std::size_t(n));
+			return seen.find(text) != std::string::npos;
+		},
+		limit);
+	EXPECT_NE(seen.find(text), std::string::npos)
+		<< "never saw " << text << "; saw: " << seen;
 	return seen;
 }
 
-run start(const options &o, const std::string &name)
+// Everything the terminal (or a pipe) showed until it was quiet a while.
+std::string rest_of_screen(int fd)
 {
-	run r;
-	r.out_path = temp_path(name + ".out");
-	r.err_path = temp_path(name + ".err");
-	int go[2];
-	EXPECT_EQ(pipe(go), 0);
-	r.pid = forkpty(&r.terminal, nullptr, nullptr, nullptr);
-	if (r.pid == 0) {
-		char byte;
+	std::string seen;
+	char buf[512];
+	pollfd p = {fd, POLLIN, 0};
+	ssize_t n;
+	while (poll(&p, 1, 200) == 1 && (n = read(fd, buf, sizeof buf)) > 0)
+		seen.append(buf, std::size_t(n));
+	return seen;
+}
+
+bool echo_becomes(int terminal, bool on)
+{
+	return eventually([&] {
+		termios mode;
+		return tcgetattr(terminal, &mode) == 0 && bool(mode.c_lflag & ECHO) == on;
+	});
+}
+
+void type(int terminal, const std::string &keys)
+{
+	ASSERT_EQ(write(terminal, keys.data(), keys.size()), ssize_t(keys.size()));
+}
+
+const std::string prompt = "Press 'q' to quit.\n\n";
+
+class EndToEnd : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		std::string name = ::testing::TempDir() + "msgpoll_e2e_XXXXXX";
+		ASSERT_NE(mkdtemp(&name[0]), nullptr);
+		dir = name;
+	}
+	void TearDown() override
+	{
+		if (HasFailure())
+			ADD_FAILURE() << "the test's files are kept in " << dir;
+		else
+			std::filesystem::remove_all(dir);
+	}
+
+	std::string path(const std::string &name) const { return dir + "/" + name; }
+
+	std::string file(const std::string &name, const std::string &text)
+	{
+		std::ofstream(path(name), std::ios::binary) << text;
+		return path(name);
+	}
+
+	// Starts msgpoll as o says; a failure to start is the test's end.
+	void start(run &r, const options &o, const std::string &name = "run")
+	{
+		// Names of the run's own: no earlier run's file can pass for its.
+		std::string base = path(name + std::to_string(++runs));
+		r.out_path = base + ".out";
+		r.err_path = base + ".err";
+		int go[2];
+		ASSERT_EQ(pipe(go), 0);
+		r.process.pid = o.terminal ? forkpty(&r.terminal, nullptr, nullptr, nullptr)
+					   : fork();
+		if (r.process.pid == 0) {
+			char byte;
+			close(go[1]);
+			if (read(go[0], &byte, 1) != 1)
+				_exit(125);
+			exec_msgpoll(o, r);
+		}
+		close(go[0]);
+		if (o.output_fd >= 0)
+			close(o.output_fd);
+		if (r.process.pid < 0)
+			close(go[1]);
+		ASSERT_GT(r.process.pid, 0) << "could not start msgpoll";
+		if (o.terminal) {
+			ASSERT_EQ(tcgetattr(r.terminal, &r.mode_before), 0);
+			if (!o.typed_first.empty()) {
+				type(r.terminal, o.typed_first);
+				read_until(r.terminal, o.typed_first);
+			}
+		}
+		ASSERT_EQ(write(go[1], "", 1), 1);
 		close(go[1]);
-		if (read(go[0], &byte, 1) != 1)
-			_exit(125);
+	}
+
+	[[noreturn]] static void exec_msgpoll(const options &o, const run &r)
+	{
+		if (!o.terminal)
+			setsid();
 		unsetenv("HARLEN_TRACE_SOURCE");
 		unsetenv("HARLEN_FAULT");
 		for (const auto &e : o.env)
 			setenv(e.first.c_str(), e.second.c_str(), 1);
-		if (o.output_fd >= 0 && dup2(o.output_fd, 1) != 1)
+		if (!o.library_dir.empty())
+			setenv("LD_LIBRARY_PATH", o.library_dir.c_str(), 1);
+		for (int sig : o.ignored)
+			signal(sig, SIG_IGN);
+		rlimit no_core = {0, 0};
+		setrlimit(RLIMIT_CORE, &no_core); // SIGQUIT dumps none
+		if (o.output == to_fd && dup2(o.output_fd, 1) != 1)
 			_exit(126);
-		if ((!o.output_to_terminal && o.output_fd < 0 &&
-		     !std::freopen(r.out_path.c_str(), "w", stdout)) ||
+		if ((o.output == to_file && !std::freopen(r.out_path.c_str(), "w", stdout)) ||
 		    !std::freopen(r.err_path.c_str(), "w", stderr) ||
-		    (o.input && !std::freopen(o.input, "r", stdin)))
+		    (!o.input.empty() && !std::freopen(o.input.c_str(), "r", stdin)) ||
+		    (!o.terminal && o.input.empty() && !std::freopen("/dev/null", "r", stdin)))
 			_exit(126);
-		exec_msgpoll(o);
-	}
-	EXPECT_GT(r.pid, 0);
-	close(go[0]);
-	if (o.output_fd >= 0)
-		close(o.output_fd);
-	tcgetattr(r.terminal, &r.mode_before);
-	if (!o.typed_first.empty()) {
-		EXPECT_GT(write(r.terminal, o.typed_first.data(), o.typed_first.size()), 0);
-		await_output(r.terminal, o.typed_first);
-	}
-	EXPECT_EQ(write(go[1], "", 1), 1);
-	close(go[1]);
-	return r;
-}
-
-void type(const run &r, const std::string &keys)
-{
-	ASSERT_EQ(write(r.terminal, keys.data(), keys.size()), ssize_t(keys.size()));
-}
-
-// Waits up to limit for the run to end; true when it did.
-bool ended(run &r, std::chrono::milliseconds limit = 5000ms)
-{
-	auto deadline = std::chrono::steady_clock::now() + limit;
-	int st;
-	while (r.status < 0 && std::chrono::steady_clock::now() < deadline) {
-		pid_t done = waitpid(r.pid, &st, WNOHANG);
-		if (done == r.pid) {
-			r.status = WIFEXITED(st) ? WEXITSTATUS(st)
-						 : 128 + WTERMSIG(st);
-			return true;
+		if (!o.shell.empty()) {
+			setenv("M", MSGPOLL_PATH, 1);
+			execl("/bin/sh", "sh", "-c", o.shell.c_str(), (char *)nullptr);
+			_exit(127);
 		}
-		std::this_thread::sleep_for(10ms);
+		std::vector<char *> argv = {const_cast<char *>(MSGPOLL_PATH)};
+		for (const std::string &a : o.args)
+			argv.push_back(const_cast<char *>(a.c_str()));
+		argv.push_back(nullptr);
+		execv(MSGPOLL_PATH, argv.data());
+		_exit(127);
 	}
-	return r.status >= 0;
-}
 
-// Waits until the terminal's echo is on or off as wanted; true when it is.
-bool echo_becomes(int terminal, bool on)
-{
-	auto deadline = std::chrono::steady_clock::now() + 5s;
-	termios mode;
-	while (tcgetattr(terminal, &mode) == 0 && bool(mode.c_lflag & ECHO) != on &&
-	       std::chrono::steady_clock::now() < deadline)
-		std::this_thread::sleep_for(5ms);
-	return bool(mode.c_lflag & ECHO) == on;
-}
-
-// Waits until the file at path holds text; true when it does.
-bool file_becomes(const std::string &path, const std::string &text)
-{
-	auto deadline = std::chrono::steady_clock::now() + 5s;
-	while (slurp(path) != text && std::chrono::steady_clock::now() < deadline)
-		std::this_thread::sleep_for(5ms);
-	return slurp(path) == text;
-}
-
-// Everything the terminal (or a pipe) showed that was not read yet.
-std::string rest_of_screen(int terminal)
-{
-	std::string seen;
-	char buf[256];
-	pollfd p = {terminal, POLLIN, 0};
-	ssize_t n;
-	while (poll(&p, 1, 100) == 1 && (n = read(terminal, buf, sizeof buf)) > 0)
-		seen.append(buf, std::size_t(n));
-	return seen;
-}
-
-void finish(run &r)
-{
-	if (!ended(r)) {
-		kill(r.pid, SIGKILL);
-		ended(r);
-		ADD_FAILURE() << "msgpoll did not end";
+	// msgpoll has shown that it runs: its prompt is out and, on a
+	// terminal, its mode taken.
+	static bool shows_it_runs(run &r, bool on_terminal = true)
+	{
+		return eventually([&] { return slurp(r.err_path) == prompt; }) &&
+		       (!on_terminal || echo_becomes(r.terminal, false));
 	}
-	termios after;
-	ASSERT_EQ(tcgetattr(r.terminal, &after), 0);
-	EXPECT_EQ(after.c_lflag, r.mode_before.c_lflag) << "terminal mode changed";
-	EXPECT_EQ(after.c_cc[VMIN], r.mode_before.c_cc[VMIN]);
-	EXPECT_EQ(after.c_cc[VTIME], r.mode_before.c_cc[VTIME]);
-	close(r.terminal);
-}
 
-std::string trace_file(const std::string &name, const std::string &text)
-{
-	std::string path = temp_path(name);
-	std::ofstream(path, std::ios::binary) << text;
-	return path;
-}
+	// Waits for the end, and on a terminal checks that its mode came back.
+	static void finish(run &r, bool on_terminal = true)
+	{
+		EXPECT_TRUE(r.process.ended()) << "msgpoll did not end";
+		if (!on_terminal)
+			return;
+		termios after;
+		ASSERT_EQ(tcgetattr(r.terminal, &after), 0);
+		EXPECT_EQ(after.c_lflag, r.mode_before.c_lflag) << "terminal mode changed";
+		EXPECT_EQ(after.c_cc[VMIN], r.mode_before.c_cc[VMIN]);
+		EXPECT_EQ(after.c_cc[VTIME], r.mode_before.c_cc[VTIME]);
+	}
 
-TEST(EndToEnd, DemoDeviceLinesShowAtOnceOnTheTerminalUntilQ)
+	std::string dir;
+	int runs = 0;
+};
+
+TEST_F(EndToEnd, DemoDeviceLinesShowAtOnceOnTheTerminalUntilQ)
 {
+	run r;
 	options o = opts({"-s", "20"});
-	o.output_to_terminal = true;
-	run r = start(o, "demo");
-	std::string seen = await_output(r.terminal, "\r\n000002 [     0.200] ");
+	o.output = to_terminal;
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	std::string seen = read_until(r.terminal, "\r\n000002 [     0.200] ");
 	EXPECT_EQ(seen.substr(0, 20), "000001 [     0.000] ");
-	type(r, "q");
+	type(r.terminal, "q");
 	finish(r);
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.process.status, 0);
 }
 
 // Shown on the terminal; to a pipe every byte passes as it is.
-TEST(EndToEnd, ControlBytesAreShownOnTheTerminalOnly)
+TEST_F(EndToEnd, ControlBytesAndBrokenUtf8AreShownOnTheTerminalOnly)
 {
-	const std::string line = "red \x1b[31m\x7f\xc2\x9b\r \xc3\xa9\tend\n";
-	std::string source = trace_file("controls", line);
+	const std::string line = "red \x1b[31m\x7f\xc2\x9b\r \xc3\xa9\t\x9b\xff end\n";
+	std::string source = file("controls", line);
 	for (bool to_terminal : {true, false}) {
-		options o = opts({"-s", "20"}, {{"HARLEN_TRACE_SOURCE", source}});
+		SCOPED_TRACE(to_terminal ? "terminal" : "pipe");
 		int pipe_ends[2];
 		ASSERT_EQ(pipe(pipe_ends), 0);
-		o.output_to_terminal = to_terminal;
-		o.output_fd = to_terminal ? -1 : pipe_ends[1];
-		run r = start(o, "controls");
+		options o = opts({"-s", "20"}, {{"HARLEN_TRACE_SOURCE", source}});
+		o.output = to_terminal ? output_to(to_terminal) : to_fd;
+		o.output_fd = pipe_ends[1];
+		run r;
+		ASSERT_NO_FATAL_FAILURE(start(r, o));
 		if (to_terminal)
-			await_output(r.terminal, "red \\x1b[31m\\x7f\\xc2\\x9b\\x0d "
-						 "\xc3\xa9\tend\r\n");
+			read_until(r.terminal, "red \\x1b[31m\\x7f\\xc2\\x9b\\x0d "
+					       "\xc3\xa9\t\\x9b\\xff end\r\n");
 		else
-			EXPECT_EQ(rest_of_screen(pipe_ends[0]), line);
-		type(r, "q");
+			EXPECT_EQ(read_until(pipe_ends[0], "end\n"), line);
+		type(r.terminal, "q");
 		finish(r);
-		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.process.status, 0);
 		close(pipe_ends[0]);
-		if (to_terminal)
-			close(pipe_ends[1]);
 	}
 }
 
-TEST(EndToEnd, FileLinesPrintInOrderAndEmptyOnesPrintNothing)
+TEST_F(EndToEnd, FileLinesPrintInOrderAndEmptyOnesPrintNothing)
 {
 	std::string long_line(100, 'L');
-	std::string source = trace_file("lines.txt", "alpha\n\nbeta\n" + long_line + "\n\ngamma\n");
-	run r = start(opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}}), "lines");
-	std::this_thread::sleep_for(300ms);
-	type(r, "Q");
+	std::string source = file("lines.txt", "alpha\n\nbeta\n" + long_line + "\n\ngamma\n");
+	run r;
+	ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}})));
+	const std::string want = "alpha\nbeta\n" + long_line.substr(0, 79) + "\n" +
+				 long_line.substr(79) + "\ngamma\n";
+	EXPECT_TRUE(eventually([&] { return slurp(r.out_path) == want; }));
+	type(r.terminal, "Q");
 	finish(r);
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(slurp(r.out_path), "alpha\nbeta\n" + long_line.substr(0, 79) + "\n" +
-					     long_line.substr(79) + "\ngamma\n");
+	EXPECT_EQ(r.process.status, 0);
+	EXPECT_EQ(slurp(r.out_path), want);
 }
 
-TEST(EndToEnd, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
+TEST_F(EndToEnd, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 {
-	run r = start(opts({}, {{"HARLEN_FAULT", "read@1=5"}}, "q"), "early");
+	run r;
+	options o = opts({}, {{"HARLEN_FAULT", "read@1=5"}});
+	o.typed_first = "q";
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
 	finish(r);
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(slurp(r.err_path), "Press 'q' to quit.\n\n");
+	EXPECT_EQ(r.process.status, 0);
+	EXPECT_EQ(slurp(r.err_path), prompt);
 }
 
-TEST(EndToEnd, KeysComeFromTheTerminalNotStandardInput)
+TEST_F(EndToEnd, KeysComeFromTheTerminalNotStandardInput)
 {
-	std::string input = trace_file("input", "q\nq\n");
-	run r = start(opts({"-s", "5"}, {}, "", input.c_str()), "stdin");
-	EXPECT_FALSE(ended(r, 300ms));
-	type(r, "q");
+	run r;
+	options o = opts({"-s", "5"});
+	o.input = file("input", "q\nq\n");
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	ASSERT_TRUE(shows_it_runs(r));
+	EXPECT_FALSE(r.process.ended(300ms));
+	type(r.terminal, "q");
 	finish(r);
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.process.status, 0);
 }
 
-TEST(EndToEnd, CursorAndFunctionKeysDoNotQuitAndNoKeyIsEchoed)
+TEST_F(EndToEnd, CursorAndFunctionKeysDoNotQuitAndNoKeyIsEchoed)
 {
-	run r = start(opts({"-s", "5"}), "fkeys");
-	ASSERT_TRUE(echo_becomes(r.terminal, false));
-	// F2, Page Down, Up, Alt+q, Linux console F2, Shift+F2
+	run r;
+	ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", "5"})));
+	ASSERT_TRUE(shows_it_runs(r));
+	// F2, Page Down, Up, Alt+q, Linux console F2, Shift+F2, and Alt+q
+	// whose second byte comes a little later, as over a slow line
 	for (const char *key : {"\x1bOQ", "\x1b[6~", "\x1b[A", "\x1bq", "\x1b[[B",
-				"\x1b[1;2Q"}) {
-		type(r, key);
-		EXPECT_FALSE(ended(r, 100ms)) << key + 1;
+				"\x1b[1;2Q", "\x1b|q"}) {
+		SCOPED_TRACE(key + 1);
+		std::string k = key;
+		std::size_t split = k.find('|');
+		type(r.terminal, k.substr(0, split));
+		if (split != std::string::npos) {
+			std::this_thread::sleep_for(20ms);
+			type(r.terminal, k.substr(split + 1));
+		}
+		EXPECT_FALSE(r.process.ended(100ms));
 	}
-	type(r, "xq");
+	type(r.terminal, "xq");
 	std::string screen = rest_of_screen(r.terminal);
 	for (const char *shown : {"x", "OQ", "[6~", "^[", "q"})
 		EXPECT_EQ(screen.find(shown), std::string::npos) << shown;
 	finish(r);
-	EXPECT_EQ(r.status, 0);
-}
-
-// Lines reach a file once their batch is read, and a signal that ends
-// msgpoll loses none of them.
-TEST(EndToEnd, EachBatchReachesTheFileAtOnce)
-{
-	std::string source = trace_file("batches", "one\n");
-	run r = start(opts({"-s", "100"}, {{"HARLEN_TRACE_SOURCE", source}}), "batches");
-	EXPECT_TRUE(file_becomes(r.out_path, "one\n"));
-	std::ofstream(source, std::ios::app) << "two\n";
-	EXPECT_TRUE(file_becomes(r.out_path, "one\ntwo\n"));
-	kill(r.pid, SIGTERM);
-	finish(r);
-	EXPECT_EQ(r.status, 128 + SIGTERM);
-	EXPECT_EQ(slurp(r.out_path), "one\ntwo\n");
+	EXPECT_EQ(r.process.status, 0);
 }
 
 // 'q' ends a pause of a minute at once, without another read (the planned
 // fault would end the run with status 1); 'x' does not shorten one of a
 // second.
-TEST(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
+TEST_F(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
 {
-	std::string source = trace_file("pause", "a\n");
+	std::string source = file("pause", "a\n");
 	for (const char *key : {"q", "x"}) {
+		SCOPED_TRACE(key);
 		bool quits = *key == 'q';
-		run r = start(opts({"-s", quits ? "60000" : "1000"},
-				   {{"HARLEN_TRACE_SOURCE", source},
-				    {"HARLEN_FAULT", "read@2=9"}}),
-			      "pause");
-		ASSERT_TRUE(file_becomes(r.out_path, "a\n"));
-		auto typed = std::chrono::steady_clock::now();
-		type(r, key);
-		EXPECT_TRUE(ended(r, 5000ms));
-		auto took = std::chrono::steady_clock::now() - typed;
+		run r;
+		ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", quits ? "60000" : "1000"},
+						  {{"HARLEN_TRACE_SOURCE", source},
+						   {"HARLEN_FAULT", "read@2=9"}})));
+		ASSERT_TRUE(eventually([&] { return slurp(r.out_path) == "a\n"; }));
+		auto typed = steady::now();
+		type(r.terminal, key);
+		EXPECT_TRUE(r.process.ended());
+		auto took = steady::now() - typed;
 		if (quits) {
 			EXPECT_LT(took, 1000ms);
-			EXPECT_EQ(r.status, 0);
+			EXPECT_EQ(r.process.status, 0);
 		} else {
 			EXPECT_GT(took, 800ms);
-			EXPECT_EQ(r.status, 1);
+			EXPECT_EQ(r.process.status, 1);
 		}
 		finish(r);
 	}
 }
 
-TEST(EndToEnd, DeviceFailuresAreReportedOnceWithStatusOne)
+TEST_F(EndToEnd, DeviceFailuresAreReportedOnceWithStatusOne)
 {
-	run on_open = start(opts({}, {{"HARLEN_FAULT", "open=21"}}), "open");
-	finish(on_open);
-	EXPECT_EQ(on_open.status, 1);
-	EXPECT_EQ(slurp(on_open.err_path), "hl_open: status 21 (injected fault)\n");
-
-	run on_read = start(opts({"-s", "0"}, {{"HARLEN_FAULT", "read@3=22"}}), "read");
-	finish(on_read);
-	EXPECT_EQ(on_read.status, 1);
-	EXPECT_EQ(slurp(on_read.err_path), "Press 'q' to quit.\n\n"
-					   "Could not get trace data from device: "
-					   "status 22 (injected fault)\n");
-
-	run on_close = start(opts({}, {{"HARLEN_FAULT", "close=23"}}, "q"), "close");
-	finish(on_close);
-	EXPECT_EQ(on_close.status, 1);
-	EXPECT_EQ(slurp(on_close.err_path), "Press 'q' to quit.\n\n"
-					    "hl_close: status 23 (injected fault)\n");
+	const struct {
+		const char *fault, *typed, *report;
+	} cases[] = {
+		{"open=21", "", "hl_open: status 21 (injected fault)\n"},
+		{"read@3=22", "", "Press 'q' to quit.\n\nCould not get trace data from "
+				  "device: status 22 (injected fault)\n"},
+		{"close=23", "q", "Press 'q' to quit.\n\nhl_close: status 23 (injected fault)\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.fault);
+		run r;
+		options o = opts({"-s", "0"}, {{"HARLEN_FAULT", c.fault}});
+		o.typed_first = c.typed;
+		ASSERT_NO_FATAL_FAILURE(start(r, o));
+		finish(r);
+		EXPECT_EQ(r.process.status, 1);
+		EXPECT_EQ(slurp(r.err_path), c.report);
+	}
 }
 
-TEST(EndToEnd, WrongCommandLinePrintsUsage)
+TEST_F(EndToEnd, WrongCommandLinePrintsUsage)
 {
-	run r = start(opts({"-s"}), "usage");
+	run r;
+	ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s"})));
 	finish(r);
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.process.status, 1);
 	EXPECT_EQ(slurp(r.out_path).substr(0, 14), "msgpoll is a c");
 	EXPECT_EQ(slurp(r.err_path), "");
 }
 
-TEST(EndToEnd, InterruptAndTerminateLeaveTheTerminalInItsMode)
-{
-	for (int delay_ms : {30, 47, 61, 89}) {
-		for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-			run r = start(opts({"-s", "0"}), "interrupt");
-			std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-			if (signal == SIGINT)
-				type(r, "\x03"); // the interrupt key
-			else
-				kill(r.pid, signal);
-			finish(r);
-			EXPECT_EQ(r.status, 128 + signal);
-		}
+// A pipe whose read end a thread of its own reads into text, once started.
+struct pipe_reader {
+	int ends[2] = {-1, -1};
+	std::string text;
+	std::thread thread;
+	pipe_reader() { EXPECT_EQ(pipe(ends), 0); }
+	void start()
+	{
+		thread = std::thread([this] {
+			char buf[65536];
+			for (ssize_t n; (n = read(ends[0], buf, sizeof buf)) > 0;)
+				text.append(buf, std::size_t(n));
+		});
 	}
-}
-
-// Runs msgpoll without a terminal on a 100 KB trace, standard output on
-// out; returns its exit status, 128 + the signal that ended it.
-int run_output_to(int out, bool ignore_sigpipe, const std::string &err_path)
-{
-	static std::string source = trace_file("many", std::string(100000, 'x'));
-	pid_t pid = fork();
-	if (pid == 0) {
-		setsid();
-		if (ignore_sigpipe)
-			signal(SIGPIPE, SIG_IGN);
-		setenv("HARLEN_TRACE_SOURCE", source.c_str(), 1);
-		setenv("HARLEN_FAULT", "read@end=1", 1);
-		if (dup2(out, 1) != 1 || !std::freopen(err_path.c_str(), "w", stderr))
-			_exit(126);
-		execl(MSGPOLL_PATH, MSGPOLL_PATH, "-s", "0", (char *)nullptr);
-		_exit(127);
+	// All the text, once the writer has gone.
+	std::string &all()
+	{
+		if (thread.joinable())
+			thread.join();
+		return text;
 	}
-	close(out);
-	int st;
-	waitpid(pid, &st, 0);
-	return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+	// The write end, for msgpoll: start() closes it once msgpoll has it.
+	int write_end()
+	{
+		int fd = ends[1];
+		ends[1] = -1;
+		return fd;
+	}
+	~pipe_reader()
+	{
+		if (ends[1] >= 0)
+			close(ends[1]);
+		if (thread.joinable())
+			thread.join();
+		close(ends[0]);
+	}
+};
+
+// The counting device's last number, from its log; 0 before its first read.
+unsigned long handed_over(const std::string &log)
+{
+	std::string text = slurp(log);
+	std::size_t line = text.rfind('\n', text.size() > 1 ? text.size() - 2 : 0);
+	line = line == std::string::npos ? 0 : line + 1;
+	return text.empty() ? 0 : std::stoul(text.substr(line));
 }
 
-TEST(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
+// The printed lines are "seq 1" up to "seq N", whole: returns N, or
+// -1 at the first line that breaks the rule.
+long printed_up_to(const std::string &out)
 {
-	const std::string err_path = temp_path("write.err");
-	const std::string prompt = "Press 'q' to quit.\n\n";
-
-	EXPECT_EQ(run_output_to(open("/dev/full", O_WRONLY), false, err_path), 1);
-	EXPECT_EQ(slurp(err_path), prompt + "msgpoll: cannot write to standard "
-					    "output: No space left on device\n");
-
-	int pipe_ends[2];
-	ASSERT_EQ(pipe(pipe_ends), 0);
-	close(pipe_ends[0]);
-	EXPECT_EQ(run_output_to(pipe_ends[1], true, err_path), 1);
-	EXPECT_EQ(slurp(err_path),
-		  prompt + "msgpoll: cannot write to standard output: Broken pipe\n");
+	long n = 0;
+	std::size_t at = 0;
+	while (at < out.size()) {
+		std::size_t end = out.find('\n', at);
+		if (end == std::string::npos ||
+		    out.compare(at, end - at, "seq " + std::to_string(n + 1)) != 0)
+			return -1;
+		n++;
+		at = end + 1;
+	}
+	return n;
 }
 
-// Without a terminal, and on one, whose mode then comes back.
-TEST(EndToEnd, PipeToHeadEndsByTheSignal)
+class CountingDevice : public EndToEnd {
+protected:
+	options counting(const std::string &interval = "0", const std::string &log = "")
+	{
+		options o = opts({"-s", interval},
+				 {{"COUNTING_DEVICE_LOG", log.empty() ? path("log") : log}});
+		o.library_dir = COUNTING_DEVICE_DIR;
+		return o;
+	}
+};
+
+// Ended at random moments while the device hands over full batches at
+// -s 0: every message handed over is printed, whole, and the status names
+// the signal; on a terminal its mode comes back.
+TEST_F(CountingDevice, KilledAtRandomLosesNothing)
 {
+	std::mt19937 random(std::random_device{}());
 	for (bool on_terminal : {false, true}) {
-		int pipe_ends[2];
-		ASSERT_EQ(pipe(pipe_ends), 0);
-		std::string head_out = temp_path("head.out");
-		pid_t head = fork();
-		if (head == 0) {
-			dup2(pipe_ends[0], 0);
-			close(pipe_ends[1]);
-			if (!std::freopen(head_out.c_str(), "w", stdout))
-				_exit(126);
-			execlp("head", "head", "-n", "1", (char *)nullptr);
-			_exit(127);
+		for (bool to_pipe : {false, true}) {
+			for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+				for (int round = 0; round < 3; round++) {
+					unsigned delay_us = unsigned(random() % 20000);
+					SCOPED_TRACE(std::string(on_terminal ? "terminal" : "no terminal") +
+						     (to_pipe ? ", pipe" : ", file") + ", signal " +
+						     std::to_string(sig) + " after " +
+						     std::to_string(delay_us) + " us");
+					std::string log = path("log" + std::to_string(runs));
+					options o = counting("0", log);
+					o.terminal = on_terminal;
+					pipe_reader reader;
+					if (to_pipe) {
+						reader.start();
+						o.output = to_fd;
+						o.output_fd = reader.write_end();
+					}
+					run r;
+					ASSERT_NO_FATAL_FAILURE(start(r, o));
+					ASSERT_TRUE(shows_it_runs(r, on_terminal));
+					ASSERT_TRUE(eventually([&] {
+						return handed_over(log) > 0;
+					}));
+					std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+					if (on_terminal && sig == SIGINT)
+						type(r.terminal, "\x03");
+					else if (on_terminal && sig == SIGQUIT)
+						type(r.terminal, "\x1c");
+					else
+						r.process.signal(sig);
+					finish(r, on_terminal);
+					EXPECT_EQ(r.process.status, 128 + sig);
+					std::string out = to_pipe ? reader.all() : slurp(r.out_path);
+					EXPECT_EQ(printed_up_to(out), long(handed_over(log)));
+				}
+			}
 		}
-		close(pipe_ends[0]);
-		if (on_terminal) {
-			std::string source = trace_file("head", std::string(100000, 'x'));
-			options o = opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", source}});
-			o.output_fd = pipe_ends[1];
-			run r = start(o, "head");
-			finish(r);
-			EXPECT_EQ(r.status, 128 + SIGPIPE);
-		} else {
-			EXPECT_EQ(run_output_to(pipe_ends[1], false, temp_path("head.err")),
-				  128 + SIGPIPE);
-		}
-		waitpid(head, nullptr, 0);
-		EXPECT_EQ(slurp(head_out), std::string(79, 'x') + "\n");
 	}
 }
 
-// Ctrl-Z gives the terminal its mode back, fg takes it again, and 'q'
-// still quits.
-TEST(EndToEnd, StoppedAndContinuedInAnInteractiveShell)
+// A reader that stalls with a batch waiting to be written: a SIGTERM then
+// waits for it, and nothing is lost when the reader comes back; without
+// it msgpoll ends within about a second; a second signal ends it at once.
+// Either way msgpoll ends by the first signal.
+TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 {
-	int terminal;
-	pid_t shell = forkpty(&terminal, nullptr, nullptr, nullptr);
-	if (shell == 0) {
+	const struct {
+		const char *name;
+		milliseconds reader_back; // after the signal; 0: never
+		bool second_signal;
+		milliseconds at_least, at_most; // from the first signal to the end
+	} cases[] = {
+		{"reader back after 500 ms", 500ms, false, 450ms, 5000ms},
+		{"reader never back", 0ms, false, 900ms, 5000ms},
+		{"second signal", 0ms, true, 0ms, 700ms},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		options o = counting();
+		o.terminal = false;
+		pipe_reader reader;
+		o.output = to_fd;
+		o.output_fd = reader.write_end();
+		run r;
+		ASSERT_NO_FATAL_FAILURE(start(r, o));
+		// The pipe is full: msgpoll waits in the write of a batch.
+		std::string syscall = "/proc/" + std::to_string(r.process.pid) + "/syscall";
+		ASSERT_TRUE(eventually([&] {
+			return slurp(syscall).rfind(std::to_string(SYS_write) + " ", 0) == 0;
+		}));
+		auto signalled = steady::now();
+		r.process.signal(SIGTERM);
+		if (c.second_signal) {
+			EXPECT_FALSE(r.process.ended(100ms));
+			signalled = steady::now();
+			r.process.signal(SIGINT);
+		}
+		if (c.reader_back > 0ms) {
+			EXPECT_FALSE(r.process.ended(c.reader_back));
+			reader.start();
+		}
+		EXPECT_TRUE(r.process.ended());
+		auto took = steady::now() - signalled;
+		EXPECT_GE(took, c.at_least);
+		EXPECT_LE(took, c.at_most);
+		EXPECT_EQ(r.process.status, 128 + SIGTERM);
+		if (!reader.thread.joinable())
+			reader.start();
+		if (c.reader_back > 0ms) {
+			EXPECT_EQ(printed_up_to(reader.all()), long(handed_over(path("log"))));
+		}
+	}
+}
+
+// Standard output that cannot take the lines, and the usage text that
+// cannot be written: one error line, status 1.
+TEST_F(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
+{
+	const std::string trace = file("many", std::string(100000, 'x'));
+	const struct {
+		const char *name;
+		std::vector<std::string> args;
+		bool full; // /dev/full, or a pipe nobody reads, SIGPIPE ignored
+		std::string err;
+	} cases[] = {
+		{"full disk", {"-s", "0"}, true,
+		 prompt + "msgpoll: cannot write to standard output: No space left on device\n"},
+		{"reader gone", {"-s", "0"}, false,
+		 prompt + "msgpoll: cannot write to standard output: Broken pipe\n"},
+		{"usage", {"-x"}, true,
+		 "msgpoll: cannot write to standard output: No space left on device\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		options o = opts(c.args, {{"HARLEN_TRACE_SOURCE", trace}, {"HARLEN_FAULT", "read@end=1"}});
+		o.terminal = false;
+		o.output = to_fd;
+		o.ignored = {SIGPIPE};
+		int ends[2] = {-1, -1};
+		if (c.full) {
+			o.output_fd = open("/dev/full", O_WRONLY);
+		} else {
+			ASSERT_EQ(pipe(ends), 0);
+			close(ends[0]);
+			o.output_fd = ends[1];
+		}
+		run r;
+		ASSERT_NO_FATAL_FAILURE(start(r, o));
+		finish(r, false);
+		EXPECT_EQ(r.process.status, 1);
+		EXPECT_EQ(slurp(r.err_path), c.err);
+	}
+}
+
+// A reader that leaves ends msgpoll by SIGPIPE, with and without a
+// terminal (whose mode then comes back), while the device is busy and
+// while it is quiet and nothing is written.
+TEST_F(EndToEnd, PipeToHeadEndsByTheSignal)
+{
+	const std::string busy = file("busy", std::string(100000, 'x'));
+	const std::string quiet = file("quiet", "only\n");
+	for (bool on_terminal : {false, true}) {
+		for (const std::string &source : {busy, quiet}) {
+			SCOPED_TRACE(std::string(on_terminal ? "terminal, " : "") + source);
+			int ends[2];
+			ASSERT_EQ(pipe(ends), 0);
+			child head;
+			head.pid = fork();
+			if (head.pid == 0) {
+				dup2(ends[0], 0);
+				close(ends[1]);
+				if (!std::freopen(path("head.out").c_str(), "w", stdout))
+					_exit(126);
+				execlp("head", "head", "-n", "1", (char *)nullptr);
+				_exit(127);
+			}
+			close(ends[0]);
+			options o = opts({"-s", source == busy ? "0" : "200"}, {{"HARLEN_TRACE_SOURCE", source}});
+			o.terminal = on_terminal;
+			o.output = to_fd;
+			o.output_fd = ends[1];
+			run r;
+			ASSERT_NO_FATAL_FAILURE(start(r, o));
+			finish(r, on_terminal);
+			EXPECT_EQ(r.process.status, 128 + SIGPIPE);
+			EXPECT_TRUE(head.ended());
+			EXPECT_EQ(slurp(path("head.out")),
+				  source == busy ? std::string(79, 'x') + "\n" : "only\n");
+		}
+	}
+}
+
+// With SIGHUP ignored (nohup), a terminal that hangs up is given up: msgpoll
+// goes on printing, costs next to no CPU, and still ends by a signal.
+TEST_F(EndToEnd, TerminalHungUpWithSighupIgnoredIsGivenUp)
+{
+	run r;
+	options o = opts({"-s", "20"});
+	o.ignored = {SIGHUP};
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	ASSERT_TRUE(shows_it_runs(r));
+	close(r.terminal);
+	r.terminal = -1;
+	long before = r.process.cpu_ticks();
+	std::size_t printed = slurp(r.out_path).size();
+	EXPECT_FALSE(r.process.ended(1000ms));
+	EXPECT_LT(r.process.cpu_ticks() - before, 10) << "spins";
+	EXPECT_GT(slurp(r.out_path).size(), printed);
+	r.process.signal(SIGTERM);
+	EXPECT_TRUE(r.process.ended());
+	EXPECT_EQ(r.process.status, 128 + SIGTERM);
+}
+
+// A quiet cycle in the terminal's foreground makes two system calls: the
+// stand-in's read of its source, and the pause's one ppoll, which is also
+// the key check. Counted under strace over a few cycles.
+TEST_F(EndToEnd, QuietCycleMakesTwoSystemCalls)
+{
+	if (system("strace -V >/dev/null 2>&1") != 0)
+		GTEST_SKIP() << "no strace here";
+	run r;
+	options o = opts({}, {{"HARLEN_TRACE_SOURCE", file("empty", "")}});
+	o.shell = "exec strace -qq -o " + path("calls") + " \"$M\" -s 50";
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	ASSERT_TRUE(shows_it_runs(r));
+	auto calls = [&] {
+		std::vector<std::string> names;
+		std::istringstream lines(slurp(path("calls")));
+		for (std::string line; std::getline(lines, line);)
+			names.push_back(line.substr(0, line.find('(')));
+		return names;
+	};
+	auto ppolls = [&] {
+		auto names = calls();
+		return std::count(names.begin(), names.end(), "ppoll");
+	};
+	ASSERT_TRUE(eventually([&] { return ppolls() >= 12; }));
+	type(r.terminal, "q");
+	finish(r);
+	// From the second ppoll to the last, which saw the 'q'.
+	auto names = calls();
+	auto first = std::find(names.begin(), names.end(), "ppoll") + 1;
+	first = std::find(first, names.end(), "ppoll");
+	auto last = std::find(names.rbegin(), names.rend(), "ppoll").base() - 1;
+	ASSERT_LT(first, last);
+	long cycles = std::count(first, last, "ppoll"), reads = std::count(first, last, "read");
+	EXPECT_EQ(reads, cycles);
+	EXPECT_EQ(last - first, cycles + reads) << "other calls on a quiet cycle";
+}
+
+// Two msgpolls in one foreground group: each changes only what it found
+// unchanged and puts back only that, so the terminal ends as it began.
+TEST_F(EndToEnd, TwoAtOnceLeaveTheTerminalAsItWas)
+{
+	run r;
+	options o = opts();
+	o.shell = "\"$M\" >/dev/null 2>" + path("a.err") + " & \"$M\" >/dev/null 2>" +
+		  path("b.err") + "; wait";
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	ASSERT_TRUE(eventually([&] {
+		return slurp(path("a.err")) == prompt && slurp(path("b.err")) == prompt;
+	}));
+	ASSERT_TRUE(echo_becomes(r.terminal, false));
+	std::string children = "/proc/" + std::to_string(r.process.pid) + "/task/" +
+			       std::to_string(r.process.pid) + "/children";
+	type(r.terminal, "q");
+	// One has quit; the other may now be in the mode the first found.
+	EXPECT_TRUE(eventually([&] {
+		std::istringstream pids(slurp(children));
+		return std::distance(std::istream_iterator<std::string>(pids),
+				     std::istream_iterator<std::string>()) == 1;
+	}));
+	type(r.terminal, "q\n");
+	finish(r);
+	EXPECT_EQ(r.process.status, 0);
+}
+
+// An interactive shell on a pseudo-terminal, whose jobs are msgpolls.
+struct shell {
+	child process;
+	int terminal = -1;
+	termios mode_before{};
+	std::string screen;   // all it showed
+	std::size_t read_to = 0; // the end of what await found so far
+	~shell()
+	{
+		if (terminal >= 0)
+			close(terminal);
+	}
+	void say(const std::string &line) { type(terminal, line + "\n"); }
+	// Waits until text shows after what was awaited before; returns what
+	// showed since then.
+	std::string await(const std::string &text)
+	{
+		std::size_t from = read_to, at = std::string::npos;
+		eventually([&] {
+			pollfd p = {terminal, POLLIN, 0};
+			char buf[512];
+			ssize_t n;
+			if (poll(&p, 1, 0) == 1 && (n = read(terminal, buf, sizeof buf)) > 0)
+				screen.append(buf, std::size_t(n));
+			return (at = screen.find(text, from)) != std::string::npos;
+		});
+		EXPECT_NE(at, std::string::npos)
+			<< "never saw " << text << "; saw: " << screen.substr(from);
+		read_to = at == std::string::npos ? screen.size() : at + text.size();
+		return screen.substr(from, read_to - from);
+	}
+	termios mode() const
+	{
+		termios m{};
+		EXPECT_EQ(tcgetattr(terminal, &m), 0);
+		return m;
+	}
+	// Starts msgpoll (with its arguments) as a job, brought to the
+	// foreground once the shell has told its pid; returns that.
+	pid_t job(const std::string &command)
+	{
+		say(command + " & echo \"job:$!:\"; fg >/dev/null");
+		std::string seen = await(":\r\n");
+		std::size_t at = seen.rfind("job:");
+		return at == std::string::npos ? -1 : std::stoi(seen.substr(at + 4));
+	}
+	// Signals the shell's job pid, once sure it is the shell's own child.
+	void signal_job(pid_t pid, int sig)
+	{
+		std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+		std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+		std::string state;
+		pid_t parent = 0;
+		fields >> state >> parent;
+		ASSERT_TRUE(pid > 1 && process.running() && parent == process.pid)
+			<< pid << " is not the shell's job";
+		kill(pid, sig);
+	}
+};
+
+// bash, or dash: a shell that leaves the terminal's mode as a stopped job
+// left it.
+void start_shell(shell &sh, const std::map<std::string, std::string> &env = {},
+		 bool dash = false)
+{
+	sh.process.pid = forkpty(&sh.terminal, nullptr, nullptr, nullptr);
+	if (sh.process.pid == 0) {
 		unsetenv("HARLEN_TRACE_SOURCE");
 		unsetenv("HARLEN_FAULT");
+		for (const auto &e : env)
+			setenv(e.first.c_str(), e.second.c_str(), 1);
 		setenv("PS1", "$ ", 1);
-		execl("/bin/bash", "bash", "--norc", "--noprofile", "--noediting",
-		      "-i", (char *)nullptr);
+		setenv("M", MSGPOLL_PATH, 1);
+		unsetenv("ENV");
+		if (dash)
+			execl("/bin/dash", "dash", "-i", (char *)nullptr);
+		else
+			execl("/bin/bash", "bash", "--norc", "--noprofile", "--noediting",
+			      "-i", (char *)nullptr);
 		_exit(127);
 	}
-	termios before;
-	await_output(terminal, "$ ");
-	ASSERT_EQ(tcgetattr(terminal, &before), 0);
-	std::string run = std::string(MSGPOLL_PATH) + " -s 20 >/dev/null\n";
-	ASSERT_EQ(write(terminal, run.data(), run.size()), ssize_t(run.size()));
-	EXPECT_TRUE(echo_becomes(terminal, false));
-	ASSERT_EQ(write(terminal, "\x1a", 1), 1); // Ctrl-Z
-	await_output(terminal, "Stopped");
-	termios stopped;
-	ASSERT_EQ(tcgetattr(terminal, &stopped), 0);
-	EXPECT_EQ(stopped.c_lflag, before.c_lflag);
-	ASSERT_EQ(write(terminal, "fg\n", 3), 3);
-	EXPECT_TRUE(echo_becomes(terminal, false));
-	// Typed ahead, the shell's next line is the shell's, not msgpoll's.
-	const std::string rest = "qecho \"status:$?\"\n";
-	ASSERT_EQ(write(terminal, rest.data(), rest.size()), ssize_t(rest.size()));
-	await_output(terminal, "status:0");
-	termios after;
-	ASSERT_EQ(tcgetattr(terminal, &after), 0);
-	EXPECT_EQ(after.c_lflag, before.c_lflag);
-	ASSERT_EQ(write(terminal, "exit\n", 5), 5);
-	waitpid(shell, nullptr, 0);
-	close(terminal);
+	ASSERT_GT(sh.process.pid, 0) << "could not start a shell";
+	sh.await("$ ");
+	sh.mode_before = sh.mode();
 }
 
-TEST(EndToEnd, BackgroundJobOfAnInteractiveShellKeepsRunning)
+void expect_mode(const termios &now, const termios &before)
 {
-	std::string out = temp_path("job.out");
-	int terminal;
-	pid_t shell = forkpty(&terminal, nullptr, nullptr, nullptr);
-	if (shell == 0) {
-		unsetenv("HARLEN_TRACE_SOURCE");
-		setenv("PS1", "$ ", 1);
-		execl("/bin/bash", "bash", "--norc", "--noprofile", "-i", (char *)nullptr);
-		_exit(127);
+	EXPECT_EQ(now.c_lflag, before.c_lflag) << "terminal mode changed";
+	EXPECT_EQ(now.c_cc[VMIN], before.c_cc[VMIN]);
+	EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
+}
+
+// Stopped twice, by Ctrl-Z or by SIGSTOP from outside, and brought back
+// each time with fg: stopped by Ctrl-Z, msgpoll has put the mode back
+// (dash leaves it as it finds it); back, it has taken its own again even
+// where the shell reset the mode at the stop (bash): no echo, and 'q'
+// quits without Enter.
+TEST(Shell, StoppedAndContinuedInTheForeground)
+{
+	for (bool ctrl_z : {true, false}) {
+		SCOPED_TRACE(ctrl_z ? "Ctrl-Z in dash" : "SIGSTOP in bash");
+		shell sh;
+		ASSERT_NO_FATAL_FAILURE(start_shell(sh, {}, ctrl_z));
+		pid_t job = sh.job("\"$M\" -s 20 >/dev/null 2>&1");
+		for (int round = 0; round < 2; round++) {
+			ASSERT_TRUE(echo_becomes(sh.terminal, false));
+			if (ctrl_z)
+				type(sh.terminal, "\x1a");
+			else
+				sh.signal_job(job, SIGSTOP);
+			sh.await("Stopped");
+			sh.await("$ ");
+			if (ctrl_z)
+				expect_mode(sh.mode(), sh.mode_before);
+			sh.say("fg >/dev/null");
+		}
+		ASSERT_TRUE(echo_becomes(sh.terminal, false));
+		type(sh.terminal, "q");
+		sh.await("$ ");
+		sh.say("echo \"status:$?\"");
+		sh.await("status:0");
+		expect_mode(sh.mode(), sh.mode_before);
+		sh.say("exit");
+		EXPECT_TRUE(sh.process.ended());
 	}
-	// The 'q' typed while the job runs is not the job's to take.
-	std::string job = std::string("HARLEN_FAULT=read@30=9 ") + MSGPOLL_PATH +
-			  " -s 10 > " + out + " 2>/dev/null &\n"
-			  "wait $!; echo \"status:$?\"; exit\n"
-			  "q";
-	ASSERT_EQ(write(terminal, job.data(), job.size()), ssize_t(job.size()));
-	// 1: ended by the planned read failure; 0: took the 'q'; 148 or more:
-	// stopped by the terminal.
-	await_output(terminal, "status:1");
-	waitpid(shell, nullptr, 0);
-	close(terminal);
-	EXPECT_EQ(slurp(out).substr(0, 9), "000001 [ ");
+}
+
+// Stopped from outside, then continued in the background: it holds no mode
+// and reads no key, so a line typed for the next foreground job costs it
+// nothing, and a SIGTERM ends it (not stops it).
+TEST(Shell, StoppedThenContinuedInTheBackground)
+{
+	shell sh;
+	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+	pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
+	ASSERT_TRUE(echo_becomes(sh.terminal, false));
+	sh.signal_job(job, SIGSTOP);
+	sh.await("Stopped");
+	sh.say("bg");
+	sh.await("&");
+	sh.say("sleep 1; echo \"slept\"");
+	sh.say("true"); // waits in the terminal for the shell while sleep runs
+	long before = child::cpu_ticks_of(job);
+	sh.await("slept");
+	EXPECT_LT(child::cpu_ticks_of(job) - before, 10) << "spins";
+	sh.signal_job(job, SIGTERM);
+	sh.say("");
+	sh.await("Terminated");
+	expect_mode(sh.mode(), sh.mode_before);
+	sh.say("exit");
+	EXPECT_TRUE(sh.process.ended());
+}
+
+// Started in the background, msgpoll takes no key: the 'q' typed while it
+// runs is the shell's (had msgpoll read the terminal, SIGTTIN would have
+// stopped it).
+TEST(Shell, BackgroundJobKeepsRunningAndTakesNoKey)
+{
+	shell sh;
+	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+	sh.say("HARLEN_FAULT=read@30=9 \"$M\" -s 10 >/dev/null 2>&1 &");
+	sh.say("wait $!; echo \"status:$?\"; exit");
+	sh.say("q"); // a whole line: the shell's cooked mode lets it be read
+	// 1: ended by the planned read failure; 0: took the 'q'; 148 or
+	// more: stopped by the terminal.
+	sh.await("status:1");
+	EXPECT_TRUE(sh.process.ended());
+}
+
+// A paste of a megabyte: the reads keep their pace, little CPU goes, the
+// 'q' in one of its last lines still quits, and nothing of it reaches the
+// shell.
+TEST_F(CountingDevice, LargePasteKeepsThePaceAndNeverReachesTheShell)
+{
+	shell sh;
+	ASSERT_NO_FATAL_FAILURE(start_shell(sh, {{"LD_LIBRARY_PATH", COUNTING_DEVICE_DIR},
+						 {"COUNTING_DEVICE_LOG", path("log")},
+						 {"COUNTING_DEVICE_BATCH", "1"}}));
+	pid_t job = sh.job("\"$M\" -s 200 >" + path("out") + " 2>/dev/null");
+	ASSERT_TRUE(echo_becomes(sh.terminal, false));
+	long before = child::cpu_ticks_of(job);
+	std::string paste(1 << 20, 'x');
+	// After its 'q', more than one read of the terminal takes at once.
+	paste += "\nrequest queued\n";
+	for (int i = 0; i < 400; i++)
+		paste += "echo INJECTED\n";
+	std::thread paster([&] { type(sh.terminal, paste); });
+	sh.await("$ ");
+	paster.join();
+	sh.say("echo \"status:$?\"");
+	std::string screen = sh.await("status:0");
+	EXPECT_EQ(screen.find("not found"), std::string::npos) << screen;
+	EXPECT_EQ(screen.find("\nINJECTED"), std::string::npos) << screen;
+
+	std::istringstream reads(slurp(path("log")));
+	long n, at, last = -1, longest = 0;
+	while (reads >> n >> at) {
+		if (last >= 0)
+			longest = std::max(longest, at - last);
+		last = at;
+	}
+	EXPECT_LT(longest, 200 + 250) << "ms between two reads";
+	std::string stat = slurp("/proc/" + std::to_string(job) + "/stat");
+	EXPECT_TRUE(stat.empty() || child::cpu_ticks_of(job) - before < 50);
+	sh.say("exit");
+	EXPECT_TRUE(sh.process.ended());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "fakes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -13,6 +14,7 @@ static int device_token;
 hl_handle const fake_handle = &device_token;
 
 static std::size_t reads_done;
+static bool batch_held;
 static int pauses_done;
 static std::deque<int> keyboard;
 
@@ -54,7 +56,7 @@ extern "C" hl_status HL_CALL hl_read_trace(hl_handle handle, char *first,
 {
 	if (!script.quiet)
 		calls.push_back("hl_read_trace " + str(handle) + " " +
-				std::to_string(*count));
+				std::to_string(*count) + (batch_held ? "" : " unheld"));
 	if (reads_done == script.reads.size())
 		return 999;
 	const fake_read &r = script.reads[reads_done++];
@@ -99,16 +101,26 @@ int console_read_key()
 	return key;
 }
 
-void console_open()
+void console_open(std::FILE *)
 {
 	if (!script.quiet)
 		calls.push_back("console open");
 }
 
-void console_close()
+void console_close(bool quit)
 {
 	if (!script.quiet)
-		calls.push_back("console close");
+		calls.push_back(quit ? "console close after q" : "console close");
+}
+
+void console_hold_batch()
+{
+	batch_held = true;
+}
+
+void console_release_batch()
+{
+	batch_held = false;
 }
 
 bool console_is_terminal(std::FILE *)
@@ -116,7 +128,7 @@ bool console_is_terminal(std::FILE *)
 	return script.out_is_terminal;
 }
 
-void console_pause(uint32_t ms)
+int console_pause(uint32_t ms)
 {
 	if (!script.quiet)
 		calls.push_back("pause " + std::to_string(ms));
@@ -124,4 +136,5 @@ void console_pause(uint32_t ms)
 	if (typed != script.typed_after.end())
 		keyboard.insert(keyboard.end(), typed->second.begin(),
 				typed->second.end());
+	return script.output_gone_at == pauses_done ? EPIPE : 0;
 }

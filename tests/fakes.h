@@ -27,6 +27,7 @@ struct fake_script {
 	std::string typed_before;              // keys waiting at the start
 	std::map<int, std::string> typed_after; // keys typed during pause N
 	bool out_is_terminal = false;
+	int output_gone_at = 0; // pause N finds the output's reader gone
 	bool quiet = false; // record no calls (and so allocate nothing)
 };
 

@@ -38,13 +38,13 @@ const std::string prompt = "Press 'q' to quit.\n\n";
 const calls_t opening = {"hl_device_name 0 3 20", "hl_open ake0 3"};
 
 // The calls of a run whose open succeeded: the cycle's calls, then the
-// console put back on the way out.
-calls_t after_open(calls_t cycle)
+// console put back on the way out, the rest of the input discarded after q.
+calls_t after_open(calls_t cycle, bool quit = true)
 {
 	calls_t all = opening;
 	all.push_back("console open");
 	all.insert(all.end(), cycle.begin(), cycle.end());
-	all.push_back("console close");
+	all.push_back(quit ? "console close after q" : "console close");
 	return all;
 }
 
@@ -97,7 +97,7 @@ TEST_F(Poller, FailedReadIsReportedWithNullHandleAndLeavesDeviceOpen)
 	EXPECT_EQ(calls,
 		  after_open({"hl_read_trace device 500",
 			      "hl_report_error null 7 Could not get trace data "
-			      "from device"}));
+			      "from device"}, false));
 }
 
 TEST_F(Poller, OtherKeyIsDroppedAndOneKeyIsTakenPerCycle)
@@ -138,7 +138,20 @@ TEST_F(Poller, FailedWriteEndsTheRunWithoutFurtherReads)
 	EXPECT_EQ(contents(err), prompt +
 					 "msgpoll: cannot write to standard output: "
 					 "No space left on device\n");
-	EXPECT_EQ(calls, after_open({"hl_read_trace device 500"}));
+	EXPECT_EQ(calls, after_open({"hl_read_trace device 500"}, false));
+}
+
+// A pipe whose reader left is found by the pause, even with nothing to write.
+TEST_F(Poller, OutputWhoseReaderLeftEndsTheRun)
+{
+	script.reads = {{0, {}}, {0, {}}};
+	script.output_gone_at = 2;
+	run_result r = run(10);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, prompt + "msgpoll: cannot write to standard output: "
+				  "Broken pipe\n");
+	EXPECT_EQ(calls, after_open({"hl_read_trace device 500", "pause 10",
+				     "hl_read_trace device 500", "pause 10"}, false));
 }
 
 std::string printed(const std::vector<std::string> &records, uint32_t count,
@@ -199,7 +212,15 @@ TEST(PrintBatch, ControlBytesAreShownOnATerminalAndPassElsewhere)
 		{"\x7f\x1f \x20", "\\x7f\\x1f  "},
 		{"\xc2\x9b" "1m \xc2\x80\xc2\x9f", "\\xc2\\x9b1m \\xc2\\x80\\xc2\\x9f"},
 		// NBSP, an e acute, C2 before C2 85, and a C2 that ends the record
-		{"\xc2\xa0 caf\xc3\xa9 \xc2\xc2\x85 \xc2", "\xc2\xa0 caf\xc3\xa9 \xc2\\xc2\\x85 \xc2"},
+		{"\xc2\xa0 caf\xc3\xa9 \xc2\xc2\x85 \xc2",
+		 "\xc2\xa0 caf\xc3\xa9 \\xc2\\xc2\\x85 \\xc2"},
+		// lone bytes, overlong forms, a surrogate, past U+10FFFF, cut short
+		{"\x9b\x9d\xff\x80 \xc0\xaf \xe0\x80\xaf", "\\x9b\\x9d\\xff\\x80 \\xc0\\xaf \\xe0\\x80\\xaf"},
+		{"\xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82x",
+		 "\\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xe2\\x82x"},
+		// the edges of valid UTF-8 pass
+		{"\xed\x9f\xbf \xf0\x90\x80\x80 \xf4\x8f\xbf\xbf \xe0\xa0\x80",
+		 "\xed\x9f\xbf \xf0\x90\x80\x80 \xf4\x8f\xbf\xbf \xe0\xa0\x80"},
 	};
 	for (const auto &c : cases) {
 		EXPECT_EQ(printed({c.record}, 1, true), c.shown + "\n");

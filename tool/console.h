@@ -1,5 +1,9 @@
-// The console layer: the keyboard of the console msgpoll runs in, and the
-// pause between reads. One implementation per platform, chosen by the build.
+// The console layer: the keyboard of the console msgpoll runs in, the pause
+// between reads, and the signals or console events that end msgpoll. One
+// implementation per platform, chosen by the build.
+//
+// Keys are read only in the pause (and once at the start); the key check
+// between reads takes what the pause gathered and does no I/O.
 #ifndef MSGPOLL_CONSOLE_H
 #define MSGPOLL_CONSOLE_H
 
@@ -10,28 +14,37 @@
 // its own: cursor, function and editing keys, Alt combinations.
 enum { key_without_char = -1 };
 
-// Readies the console's keyboard for the run, before the first key check.
-// On a POSIX terminal, from here on keys are taken as they are typed and
-// never echoed, whenever msgpoll is in the terminal's foreground.
-void console_open();
+// Readies the console for the run: catches the signals or console events
+// that end msgpoll, takes the terminal's mode where msgpoll is in its
+// foreground, and gathers the keys typed before the start. out is where
+// the trace lines go.
+void console_open(std::FILE *out);
 
-// Puts the console back as console_open found it.
-void console_close();
+// Puts the console back as console_open found it. After a quit key, the
+// input that came in the same burst is discarded, so that the rest of a
+// paste never reaches the next program as commands.
+void console_close(bool quit);
 
-// Tells, without blocking, whether a key press is waiting on the console's
-// own keyboard (never standard input). False when there is no console.
+// A batch is in hand from just before the device is read until its lines
+// are written: a signal or console event that would end msgpoll meanwhile
+// waits until console_release_batch (at most about a second), so no line
+// the device handed over is lost.
+void console_hold_batch();
+void console_release_batch();
+
+// Tells whether a key press was gathered and not yet taken. No I/O.
 bool console_key_waiting();
 
-// Takes the oldest waiting key press and returns its character code or
+// Takes the oldest gathered key press and returns its character code or
 // key_without_char. Call it only after console_key_waiting said true.
 int console_read_key();
 
 // Tells whether stream is a terminal (a console on Windows).
 bool console_is_terminal(std::FILE *stream);
 
-// Pauses for ms milliseconds, or until a quit key ('q' or 'Q') is waiting:
-// other keys wait, in order, for the key checks to come. 0 yields the
-// processor.
-void console_pause(uint32_t ms);
+// Pauses for ms milliseconds while gathering the keys typed, or less once a
+// quit key ('q' or 'Q') is waiting. Returns 0, or EPIPE when the reader of
+// the trace lines has gone (where SIGPIPE does not end msgpoll first).
+int console_pause(uint32_t ms);
 
 #endif

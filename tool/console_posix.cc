@@ -1,27 +1,23 @@
-// The console layer on POSIX systems: keys from the controlling terminal
-// (/dev/tty), pauses with poll or nanosleep.
+// Key intake and the pause on POSIX systems: keys from the controlling
+// terminal (/dev/tty), read only in the pause's waits, in bulk.
 //
-// While msgpoll runs in the terminal's foreground the terminal is in
-// non-canonical mode without echo, so keys are taken as they are typed and
-// never land in the trace text on screen. Signals, output processing and
-// flow control stay as they were. The mode msgpoll found is put back on
-// every way out: console_close for the ordinary ones, signal handlers for
-// the signals that end or stop the process.
+// The pause waits in one ppoll on the keyboard, and on standard output
+// when that is a pipe or socket, so that a reader that left ends msgpoll
+// even while the device is quiet. A quiet foreground cycle asks the
+// terminal nothing else: the foreground is looked at anew only after a
+// stop, and now and then while msgpoll is in the background.
 #include "console.h"
 
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <ctime>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
-#include <termios.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "keyqueue.h"
 #include "keyseq.h"
+#include "terminal_posix.h"
 
 enum {
 	// How long the rest of a key's bytes may take once its first byte is
@@ -29,177 +25,48 @@ enum {
 	rest_of_key_ms = 50,
 	// How often a pause made in the background looks for the foreground.
 	background_look_ms = 250,
+	// The bytes one read takes, and the reads one wait takes at most:
+	// a paste of any size costs a few calls per cycle and delays nothing.
+	chunk_size = 4096,
+	chunks_per_wake = 16,
 };
 
-static int keyboard_fd = -1;     // /dev/tty; -1 when there is no terminal
-static termios found_mode;       // the mode to put back
-static volatile sig_atomic_t mode_taken; // the terminal is in msgpoll's mode
-static key_reader reader;        // a key press whose bytes are coming in
-static key_queue keys;           // key presses taken but not used yet
-static bool looked_just_now;     // the pause ended watching a quiet keyboard
+static int keyboard = -1;   // /dev/tty; -1 when there is none or it hung up
+static bool foreground;     // in the terminal's foreground, as last looked
+static int watched_out = -1; // standard output when a pipe or socket
+static key_reader reader;   // a key press whose bytes are coming in
+static key_queue keys;      // key presses gathered but not taken yet
 
-// The signals that end the process, then the two of job control.
-static const int caught[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
-			     SIGTSTP, SIGCONT};
-enum { caught_count = sizeof caught / sizeof caught[0] };
-static struct sigaction found_actions[caught_count];
-static bool installed[caught_count];
+typedef int64_t msec;
+static msec rest_due; // when the rest of a key begun must have come
 
-// Everything below that touches the terminal's mode is async-signal-safe:
-// the signal handlers call it too.
-static bool in_foreground()
+static msec now_ms()
 {
-	return tcgetpgrp(keyboard_fd) == getpgrp();
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return msec(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// A background process must not touch the terminal: it would be stopped.
-static void take_mode()
+static void hang_up()
 {
-	if (mode_taken || !in_foreground() ||
-	    tcgetattr(keyboard_fd, &found_mode) != 0)
-		return;
-	termios raw = found_mode;
-	raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
-	raw.c_cc[VMIN] = 1;
-	raw.c_cc[VTIME] = 0;
-	// Marked first, so that a signal that comes in between puts the found
-	// mode back rather than leave msgpoll's. TCSANOW keeps what was typed
-	// so far: a 'q' typed before the start counts.
-	mode_taken = 1;
-	if (tcsetattr(keyboard_fd, TCSANOW, &raw) != 0)
-		mode_taken = 0;
+	terminal_hung_up();
+	keyboard = -1;
+	foreground = false;
 }
 
-static void give_mode_back()
+// Whether keys may be read now; looks at the foreground when it may have
+// changed.
+static bool keys_readable(bool look)
 {
-	if (!mode_taken)
-		return;
-	tcsetattr(keyboard_fd, TCSANOW, &found_mode);
-	mode_taken = 0;
-}
-
-// Put the mode back, then end by the same signal with its default action,
-// so that the exit status still names it. The signal raised here is held
-// until the handler returns.
-static void on_exit_signal(int sig)
-{
-	give_mode_back();
-	signal(sig, SIG_DFL);
-	raise(sig);
-}
-
-static void on_continue(int)
-{
-	int saved = errno;
-	take_mode();
-	errno = saved;
-}
-
-static void catch_signal(int sig, void (*handler)(int))
-{
-	struct sigaction a = {};
-	a.sa_handler = handler;
-	sigemptyset(&a.sa_mask);
-	for (int other : caught)
-		sigaddset(&a.sa_mask, other);
-	// Interrupted writes go on; poll and nanosleep return all the same.
-	a.sa_flags = SA_RESTART;
-	sigaction(sig, &a, nullptr);
-}
-
-// Ctrl-Z: put the mode back and stop; once continued, take the terminal
-// again if msgpoll is in the foreground.
-static void on_stop(int)
-{
-	int saved = errno;
-	give_mode_back();
-	signal(SIGTSTP, SIG_DFL);
-	raise(SIGTSTP);
-	sigset_t stop;
-	sigemptyset(&stop);
-	sigaddset(&stop, SIGTSTP);
-	sigprocmask(SIG_UNBLOCK, &stop, nullptr); // stopped here
-	catch_signal(SIGTSTP, on_stop);
-	take_mode();
-	errno = saved;
-}
-
-static void hold_signals(sigset_t *held)
-{
-	sigset_t ours;
-	sigemptyset(&ours);
-	for (int sig : caught)
-		sigaddset(&ours, sig);
-	sigprocmask(SIG_BLOCK, &ours, held);
-}
-
-void console_open()
-{
-	keyboard_fd = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-	if (keyboard_fd < 0)
-		return;
-
-	sigset_t held;
-	hold_signals(&held);
-	for (int i = 0; i < caught_count; i++) {
-		sigaction(caught[i], nullptr, &found_actions[i]);
-		// A signal ignored by whoever started msgpoll stays ignored.
-		if (found_actions[i].sa_handler == SIG_IGN && caught[i] != SIGCONT)
-			continue;
-		catch_signal(caught[i], caught[i] == SIGTSTP   ? on_stop
-					: caught[i] == SIGCONT ? on_continue
-							       : on_exit_signal);
-		installed[i] = true;
+	if (keyboard < 0)
+		return false;
+	if (look || terminal_continued()) {
+		int where = terminal_settle();
+		if (where < 0)
+			hang_up();
+		foreground = where == 1;
 	}
-	take_mode();
-	sigprocmask(SIG_SETMASK, &held, nullptr);
-}
-
-void console_close()
-{
-	if (keyboard_fd < 0)
-		return;
-	sigset_t held;
-	hold_signals(&held);
-	give_mode_back();
-	for (int i = 0; i < caught_count; i++)
-		if (installed[i])
-			sigaction(caught[i], &found_actions[i], nullptr);
-	sigprocmask(SIG_SETMASK, &held, nullptr);
-	close(keyboard_fd);
-	keyboard_fd = -1;
-}
-
-// The keyboard may be read: there is a terminal and msgpoll is in its
-// foreground (brought there, it takes the terminal's mode first). Holding
-// the mode means being in the foreground: leaving it goes through SIGTSTP,
-// which gives the mode back. So an idle cycle asks the terminal nothing.
-static bool keyboard_ready()
-{
-	if (keyboard_fd < 0)
-		return false;
-	if (mode_taken)
-		return true;
-	if (!in_foreground())
-		return false;
-	sigset_t held;
-	hold_signals(&held);
-	take_mode();
-	sigprocmask(SIG_SETMASK, &held, nullptr);
-	return true;
-}
-
-// Waits up to wait_ms for bytes from the keyboard; true when some are
-// there. A terminal that hung up is given up, so that waits still wait.
-static bool keyboard_readable(int wait_ms)
-{
-	pollfd p = {keyboard_fd, POLLIN, 0};
-	if (poll(&p, 1, wait_ms) != 1)
-		return false;
-	if (p.revents & POLLIN)
-		return true;
-	console_close();
-	return false;
+	return foreground;
 }
 
 // Feeds one byte to the key being read; a key it ends or completes goes to
@@ -214,35 +81,50 @@ static void decode(unsigned char byte)
 	} while (step == key_ended);
 }
 
-// Takes the bytes typed so far into the key queue, and the rest of a key
-// whose first bytes came, but none after a quit key: whatever is typed
-// after it is the next program's to read. So bytes are read one at a time.
+// Reads what was typed, up to a quit key: what follows it in the same
+// burst is discarded on the way out.
 static void take_typed_keys()
 {
-	if (!in_foreground()) // reading would stop msgpoll (SIGTTIN)
-		return;
-	while (!key_queue_has_quit(&keys) &&
-	       keyboard_readable(reader.stage ? rest_of_key_ms : 0)) {
-		unsigned char byte;
-		ssize_t n = read(keyboard_fd, &byte, 1);
-		if (n <= 0) {
-			if (n == 0 || (errno != EAGAIN && errno != EINTR))
-				console_close();
-			break;
+	for (int i = 0; i < chunks_per_wake && !key_queue_has_quit(&keys); i++) {
+		unsigned char bytes[chunk_size];
+		ssize_t n = read(keyboard, bytes, sizeof bytes);
+		if (n == 0 || (n < 0 && errno == EIO)) {
+			hang_up();
+			return;
 		}
-		decode(byte);
+		if (n < 0)
+			return; // EAGAIN: all read; EINTR: the next wait goes on
+		for (ssize_t k = 0; k < n && !key_queue_has_quit(&keys); k++)
+			decode(bytes[k]);
+		if (reader.stage)
+			rest_due = now_ms() + rest_of_key_ms;
 	}
-	if (reader.stage) // its remaining bytes never came
-		key_queue_put(&keys, key_cut_short(&reader));
+}
+
+static bool is_pipe_or_socket(int fd)
+{
+	struct stat st;
+	return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+void console_open(std::FILE *out)
+{
+	keyboard = terminal_open();
+	watched_out = is_pipe_or_socket(fileno(out)) ? fileno(out) : -1;
+	if (keys_readable(true))
+		console_pause(0); // the keys typed before the start count
+}
+
+void console_close(bool quit)
+{
+	if (quit)
+		terminal_discard_input();
+	terminal_close();
+	keyboard = -1;
 }
 
 bool console_key_waiting()
 {
-	// A pause that ended watching the keyboard has just seen all there is:
-	// a key typed since is one typed during the read, and counts next cycle.
-	if (keys.count == 0 && !looked_just_now && keyboard_ready())
-		take_typed_keys();
-	looked_just_now = false;
 	return keys.count > 0;
 }
 
@@ -257,39 +139,44 @@ bool console_is_terminal(std::FILE *stream)
 	return isatty(fileno(stream)) == 1;
 }
 
-static uint64_t now_ms()
+// One wait of the pause, up to the time until; true when standard output's
+// reader has gone.
+static bool wait_once(msec until, msec now)
 {
-	timespec t;
-	clock_gettime(CLOCK_MONOTONIC, &t);
-	return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+	bool keys_now = keys_readable(!foreground && keyboard >= 0);
+	msec wait = until > now ? until - now : 0;
+	if (keyboard >= 0 && !keys_now && wait > background_look_ms)
+		wait = background_look_ms;
+
+	pollfd fds[2];
+	nfds_t n = 0;
+	if (keys_now)
+		fds[n++] = {keyboard, POLLIN, 0};
+	if (watched_out >= 0)
+		fds[n++] = {watched_out, 0, 0};
+	timespec t = {time_t(wait / 1000), long(wait % 1000) * 1000000L};
+	if (ppoll(fds, n, &t, terminal_wait_mask()) <= 0)
+		return false;
+	if (watched_out >= 0 && fds[n - 1].revents & (POLLERR | POLLHUP))
+		return true;
+	if (keys_now && fds[0].revents & POLLIN)
+		take_typed_keys();
+	else if (keys_now && fds[0].revents)
+		hang_up();
+	return false;
 }
 
-// A signal may end a wait early; the pause then waits for what is left.
-void console_pause(uint32_t ms)
+int console_pause(uint32_t ms)
 {
-	// nanosleep(0) would still cost a timer's slack on every cycle.
-	if (ms == 0) {
-		sched_yield();
-		return;
-	}
-	uint64_t deadline = now_ms() + ms;
-	for (uint64_t left = ms; left > 0 && !key_queue_has_quit(&keys);) {
-		int wait = left > INT_MAX ? INT_MAX : int(left);
-		looked_just_now = false;
-		if (keyboard_ready()) {
-			if (keyboard_readable(wait))
-				take_typed_keys();
-			else
-				looked_just_now = true;
-		} else {
-			// In the background, look now and then whether a
-			// shell's fg has given msgpoll the terminal.
-			if (keyboard_fd >= 0 && wait > background_look_ms)
-				wait = background_look_ms;
-			timespec t = {time_t(wait / 1000), long(wait % 1000) * 1000000L};
-			nanosleep(&t, nullptr);
+	// With a quit key waiting, only a look: the output may have gone.
+	msec deadline = now_ms() + (key_queue_has_quit(&keys) ? 0 : msec(ms));
+	do {
+		if (wait_once(reader.stage ? rest_due : deadline, now_ms())) {
+			raise(SIGPIPE); // ends msgpoll as a write would,
+			return EPIPE;   // unless SIGPIPE is ignored
 		}
-		uint64_t now = now_ms();
-		left = now < deadline ? deadline - now : 0;
-	}
+		if (reader.stage && (keyboard < 0 || now_ms() >= rest_due))
+			key_queue_put(&keys, key_cut_short(&reader));
+	} while (!key_queue_has_quit(&keys) && (now_ms() < deadline || reader.stage));
+	return 0;
 }

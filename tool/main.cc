@@ -6,6 +6,7 @@
 #include "cmdline.h"
 #include "poller.h"
 
+// The trace lines bypass the stream; the usage text goes through it.
 // Writes out what is still buffered for standard output. A stream already
 // in error was reported where the write failed; a new failure is reported
 // here.
@@ -24,11 +25,6 @@ int main(int argc, char *argv[])
 {
 	uint32_t sleeplen;
 	int status;
-
-	// The poller flushes standard output after every batch it prints, and
-	// a buffer that holds the largest batch makes each batch one write.
-	static char out_buffer[batch_text_max];
-	std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
 
 	if (read_command_line(argc, argv, &sleeplen)) {
 		status = run_poller(sleeplen, stdout, stderr);

@@ -19,48 +19,81 @@ static bool is_control(unsigned char b)
 	return (b < 0x20 && b != '\t') || b == 0x7f;
 }
 
-// The second byte of a C1 control's UTF-8 form, after C2.
-static bool is_c1_tail(unsigned char b)
+// The length of the valid UTF-8 sequence that text begins (left bytes
+// long), or 0 when it begins none: no overlong forms, no surrogates,
+// nothing above U+10FFFF, nothing cut short.
+static std::size_t utf8_length(const unsigned char *text, std::size_t left)
 {
-	return b >= 0x80 && b <= 0x9f;
+	unsigned char b = text[0], low = 0x80, high = 0xbf;
+	std::size_t n;
+	if (b < 0x80)
+		return 1;
+	if (b >= 0xc2 && b <= 0xdf) {
+		n = 2;
+	} else if (b >= 0xe0 && b <= 0xef) {
+		n = 3;
+		low = b == 0xe0 ? 0xa0 : 0x80;
+		high = b == 0xed ? 0x9f : 0xbf;
+	} else if (b >= 0xf0 && b <= 0xf4) {
+		n = 4;
+		low = b == 0xf0 ? 0x90 : 0x80;
+		high = b == 0xf4 ? 0x8f : 0xbf;
+	} else {
+		return 0;
+	}
+	if (left < n || text[1] < low || text[1] > high)
+		return 0;
+	for (std::size_t k = 2; k < n; k++)
+		if ((text[k] & 0xc0) != 0x80)
+			return 0;
+	return n;
 }
 
-char *shown_text(char *to, const char *text, std::size_t len)
+static char *escaped(char *to, const unsigned char *bytes, std::size_t n)
 {
 	static const char hex[] = "0123456789abcdef";
-	bool in_c1 = false; // the byte before opened a C1 control
-
-	for (std::size_t i = 0; i < len; i++) {
-		unsigned char b = static_cast<unsigned char>(text[i]);
-		bool opens_c1 = b == 0xc2 && i + 1 < len &&
-				is_c1_tail(static_cast<unsigned char>(text[i + 1]));
-		if (is_control(b) || opens_c1 || in_c1) {
-			*to++ = '\\';
-			*to++ = 'x';
-			*to++ = hex[b >> 4];
-			*to++ = hex[b & 0xf];
-		} else {
-			*to++ = char(b);
-		}
-		in_c1 = opens_c1;
+	for (std::size_t k = 0; k < n; k++) {
+		*to++ = '\\';
+		*to++ = 'x';
+		*to++ = hex[bytes[k] >> 4];
+		*to++ = hex[bytes[k] & 0xf];
 	}
 	return to;
 }
 
-// The lines are gathered first and handed to the stream in one write: one
-// call per batch instead of two per record keeps up with a busy device.
-// The flush then sends them on at once, so a pipe or file sees each batch
-// within its cycle and a signal that ends msgpoll loses none of them.
-int print_batch(std::FILE *out, const char *batch, uint32_t count, bool shown)
+char *shown_text(char *to, const char *text, std::size_t len)
 {
-	static char lines[batch_text_max];
-	char *end = lines;
+	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+	const unsigned char *end = p + len;
+	while (p < end) {
+		std::size_t n = utf8_length(p, std::size_t(end - p));
+		if (n == 0) {
+			to = escaped(to, p++, 1);
+			continue;
+		}
+		bool c1 = n == 2 && p[0] == 0xc2 && p[1] <= 0x9f;
+		if ((n == 1 && is_control(p[0])) || c1) {
+			to = escaped(to, p, n);
+		} else {
+			std::memcpy(to, p, n);
+			to += n;
+		}
+		p += n;
+	}
+	return to;
+}
+
+// Each record's text is copied once, into its line.
+std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
+{
+	const std::size_t line_end_len = std::strlen(output_line_end);
+	char *end = to;
 
 	if (count > HL_BATCH_RECORDS)
 		count = HL_BATCH_RECORDS;
 	for (uint32_t i = 0; i < count; i++) {
-		const char *record = batch + size_t(i) * HL_RECORD_SIZE;
-		size_t len = strnlen(record, HL_RECORD_SIZE);
+		const char *record = batch + std::size_t(i) * HL_RECORD_SIZE;
+		std::size_t len = strnlen(record, HL_RECORD_SIZE);
 		if (len == 0)
 			continue;
 		if (shown) {
@@ -69,15 +102,19 @@ int print_batch(std::FILE *out, const char *batch, uint32_t count, bool shown)
 			std::memcpy(end, record, len);
 			end += len;
 		}
-		*end++ = '\n';
+		std::memcpy(end, output_line_end, line_end_len);
+		end += line_end_len;
 	}
-	size_t used = size_t(end - lines);
-	if (used == 0)
-		return 0;
-	errno = 0;
-	if (std::fwrite(lines, 1, used, out) != used || std::fflush(out) != 0)
-		return errno ? errno : EIO;
-	return 0;
+	return std::size_t(end - to);
+}
+
+// One write per batch keeps up with a busy device, and a pipe or file sees
+// each batch within its cycle.
+int print_batch(std::FILE *out, const char *batch, uint32_t count, bool shown)
+{
+	static char lines[batch_text_max];
+	std::size_t used = batch_lines(lines, batch, count, shown);
+	return used == 0 ? 0 : output_write(out, lines, used);
 }
 
 void report_write_error(std::FILE *err, int errnum)
@@ -103,29 +140,48 @@ static bool quit_key_pressed()
 	return is_quit_key(console_read_key());
 }
 
-// The cycle, from the first key check on; returns the exit status.
+// Reads one batch and prints it; returns -1 to go on, or the exit status.
+static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
+			  std::FILE *err, bool shown)
+{
+	uint32_t count = HL_BATCH_RECORDS;
+	hl_status status = hl_read_trace(handle, batch[0], &count);
+	if (status != 0) {
+		hl_report_error(nullptr, status,
+				"Could not get trace data from device");
+		return 1;
+	}
+	if (int errnum = print_batch(out, batch[0], count, shown)) {
+		report_write_error(err, errnum);
+		return 1;
+	}
+	return -1;
+}
+
+// The cycle, from the first key check on; returns the exit status, and in
+// *quit whether the user quit.
 static int poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out,
-		       std::FILE *err)
+		       std::FILE *err, bool *quit)
 {
 	static hl_record batch[HL_BATCH_RECORDS];
 	bool shown = console_is_terminal(out);
 
 	for (;;) {
-		if (quit_key_pressed())
+		if ((*quit = quit_key_pressed()))
 			return close_device(handle);
 
-		uint32_t count = HL_BATCH_RECORDS;
-		hl_status status = hl_read_trace(handle, batch[0], &count);
-		if (status != 0) {
-			hl_report_error(nullptr, status,
-					"Could not get trace data from device");
-			return 1;
-		}
-		if (int errnum = print_batch(out, batch[0], count, shown)) {
+		// From the call on: the device may hand messages over before
+		// it returns.
+		console_hold_batch();
+		int result = read_and_print(handle, batch, out, err, shown);
+		console_release_batch();
+		if (result >= 0)
+			return result;
+
+		if (int errnum = console_pause(sleeplen)) {
 			report_write_error(err, errnum);
 			return 1;
 		}
-		console_pause(sleeplen);
 	}
 }
 
@@ -143,8 +199,9 @@ int run_poller(uint32_t sleeplen, std::FILE *out, std::FILE *err)
 	std::fputs("Press 'q' to quit.\n\n", err);
 	std::fflush(err); // some C runtimes buffer a redirected stderr
 
-	console_open();
-	int result = poll_device(handle, sleeplen, out, err);
-	console_close();
+	bool quit = false;
+	console_open(out);
+	int result = poll_device(handle, sleeplen, out, err, &quit);
+	console_close(quit);
 	return result;
 }

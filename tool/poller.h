@@ -3,31 +3,40 @@
 #ifndef MSGPOLL_POLLER_H
 #define MSGPOLL_POLLER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "harlen620.h"
+#include "output.h"
 
 // The most text one batch can print: every byte of every record shown as
 // \xHH, and a line end after each.
-enum { batch_text_max = HL_BATCH_RECORDS * (4 * HL_RECORD_SIZE + 1) };
+enum {
+	batch_text_max = HL_BATCH_RECORDS * (4 * HL_RECORD_SIZE + output_line_end_max)
+};
 
 // Runs until the user quits or an operation fails. Trace lines go to out,
 // the prompt and msgpoll's own error lines to err. Returns the exit status:
 // 0 after 'q' and a clean close, 1 after any failure.
 int run_poller(uint32_t sleeplen, std::FILE *out, std::FILE *err);
 
-// Writes the first count records of batch (at most 500) to out, one line
-// each, and flushes out when it printed any; an empty record prints nothing
-// and a record without its NUL prints its 80 bytes. With shown, control
-// bytes are written as \xHH (see shown_text). Returns 0, or the errno of a
-// failed write.
+// Lays out the first count records of batch (at most 500) in to, one line
+// each with the platform's line end; an empty record gives nothing and a
+// record without its NUL gives its 80 bytes. With shown, bytes a terminal
+// would obey are written as \xHH (see shown_text). Returns the length, at
+// most batch_text_max.
+std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown);
+
+// Writes the batch's lines to out in one write, bypassing the stream's
+// buffer. Returns 0, or the errno of a failed write.
 int print_batch(std::FILE *out, const char *batch, uint32_t count, bool shown);
 
-// Copies the len bytes of text to to, each control byte written as \xHH:
-// bytes below 0x20 but TAB, 0x7F, and both bytes of the UTF-8 form of a
-// C1 control (C2 80 to C2 9F). Every other byte passes unchanged. Returns
-// the end of what it wrote, at most 4 * len bytes.
+// Copies the len bytes of text to to, each byte a terminal would obey or
+// garble written as \xHH: control bytes (below 0x20 but TAB, and 0x7F),
+// both bytes of the UTF-8 form of a C1 control (C2 80 to C2 9F), and each
+// byte that is not part of a valid UTF-8 sequence. Valid UTF-8 passes
+// unchanged. Returns the end of what it wrote, at most 4 * len bytes.
 char *shown_text(char *to, const char *text, std::size_t len);
 
 // Writes the one line that tells the user standard output failed.

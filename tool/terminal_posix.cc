@@ -1,0 +1,292 @@
+// The controlling terminal's mode and the signals, on POSIX systems.
+//
+// In the terminal's foreground msgpoll clears ICANON and ECHO and sets
+// VMIN 1 and VTIME 0, so keys are taken as they are typed and never land
+// on screen. It notes what it changed and puts back only that, so that two
+// programs that shared the terminal leave it as they found it. The mode is
+// read from the terminal whenever msgpoll may have lost it: at the start
+// and after every stop. In the background msgpoll holds no mode at all.
+//
+// A signal that ends msgpoll puts the mode back and ends it by that same
+// signal, so the exit status names it; but while a batch is in hand it
+// waits until the batch is written, for at most batch_cap_seconds. The
+// other handlers only record, and the pause does the work.
+#include "terminal_posix.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "console.h"
+
+enum { batch_cap_seconds = 1 };
+
+static int tty = -1;
+
+// What msgpoll changed in the terminal's mode, to put back. Written with
+// the signals held; the handlers read it.
+static volatile sig_atomic_t held; // msgpoll's mode is in force
+static tcflag_t cleared;           // the local flags msgpoll cleared
+static bool cc_changed;            // VMIN and VTIME were found otherwise
+static cc_t found_vmin, found_vtime;
+
+static volatile sig_atomic_t continued; // a SIGCONT since the last settle
+static volatile sig_atomic_t in_hand;   // a batch is being read or written
+static volatile sig_atomic_t waiting;   // the ending signal that waits for it
+
+static sigset_t start_mask, wait_mask;
+
+// The signals that end the process, SIGPIPE, the batch's cap, and the two
+// of job control.
+static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+static const int caught[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
+			     SIGPIPE, SIGALRM, SIGTSTP, SIGCONT};
+enum { caught_count = sizeof caught / sizeof caught[0] };
+static struct sigaction found_actions[caught_count];
+static bool installed[caught_count];
+
+// Holds the signals whose handlers read the mode, and SIGTTOU: changing
+// the mode from the background then fails instead of stopping msgpoll.
+static void hold_signals(sigset_t *old)
+{
+	sigset_t s;
+	sigemptyset(&s);
+	for (int sig : caught)
+		sigaddset(&s, sig);
+	sigaddset(&s, SIGTTOU);
+	sigprocmask(SIG_BLOCK, &s, old);
+}
+
+static bool in_foreground()
+{
+	return tcgetpgrp(tty) == getpgrp();
+}
+
+// Async-signal-safe: the handlers call it. From the background it touches
+// nothing: there the mode is the shell's.
+static void give_back()
+{
+	if (!held)
+		return;
+	held = 0;
+	sigset_t old;
+	hold_signals(&old);
+	termios m;
+	if ((cleared || cc_changed) && in_foreground() && tcgetattr(tty, &m) == 0) {
+		m.c_lflag |= cleared;
+		if (cc_changed) {
+			m.c_cc[VMIN] = found_vmin;
+			m.c_cc[VTIME] = found_vtime;
+		}
+		tcsetattr(tty, TCSANOW, &m);
+	}
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// With the signals held, in the foreground. TCSANOW keeps what was typed
+// so far: a 'q' typed before the start counts.
+static void take()
+{
+	termios m;
+	if (tcgetattr(tty, &m) != 0)
+		return;
+	if (!held) {
+		cleared = 0;
+		cc_changed = false;
+	}
+	tcflag_t on = m.c_lflag & tcflag_t(ICANON | ECHO);
+	bool cc = m.c_cc[VMIN] != 1 || m.c_cc[VTIME] != 0;
+	if (cc && !cc_changed) {
+		found_vmin = m.c_cc[VMIN];
+		found_vtime = m.c_cc[VTIME];
+		cc_changed = true;
+	}
+	cleared |= on;
+	held = 1;
+	if (!on && !cc)
+		return;
+	m.c_lflag &= ~on;
+	m.c_cc[VMIN] = 1;
+	m.c_cc[VTIME] = 0;
+	tcsetattr(tty, TCSANOW, &m);
+}
+
+// Puts the mode back and ends by sig with its default action. Called from
+// a handler, sig is held until it is let through here.
+[[noreturn]] static void end_by(int sig)
+{
+	give_back();
+	signal(sig, SIG_DFL);
+	raise(sig);
+	sigset_t s;
+	sigemptyset(&s);
+	sigaddset(&s, sig);
+	sigprocmask(SIG_UNBLOCK, &s, nullptr);
+	_exit(128 + sig);
+}
+
+static void on_ending(int sig)
+{
+	if (in_hand && !waiting) {
+		int saved = errno;
+		waiting = sig;
+		alarm(batch_cap_seconds);
+		errno = saved;
+		return;
+	}
+	end_by(waiting ? int(waiting) : sig); // a second one ends at once
+}
+
+// The batch took too long: a reader that stopped reading.
+static void on_alarm(int)
+{
+	if (waiting)
+		end_by(waiting);
+}
+
+static void on_pipe(int sig)
+{
+	end_by(sig);
+}
+
+static void on_continue(int)
+{
+	continued = 1;
+}
+
+static void catch_signal(int sig, void (*handler)(int))
+{
+	struct sigaction a = {};
+	a.sa_handler = handler;
+	sigemptyset(&a.sa_mask);
+	for (int other : caught)
+		sigaddset(&a.sa_mask, other);
+	// Interrupted writes go on; the pause's waits return all the same.
+	a.sa_flags = SA_RESTART;
+	sigaction(sig, &a, nullptr);
+}
+
+// Ctrl-Z: put the mode back and stop. Continued, the pause settles anew.
+static void on_stop(int)
+{
+	int saved = errno;
+	give_back();
+	signal(SIGTSTP, SIG_DFL);
+	raise(SIGTSTP);
+	sigset_t stop;
+	sigemptyset(&stop);
+	sigaddset(&stop, SIGTSTP);
+	sigprocmask(SIG_UNBLOCK, &stop, nullptr); // stopped here
+	catch_signal(SIGTSTP, on_stop);
+	continued = 1;
+	errno = saved;
+}
+
+static void (*handler_of(int sig))(int)
+{
+	switch (sig) {
+	case SIGPIPE: return on_pipe;
+	case SIGALRM: return on_alarm;
+	case SIGTSTP: return on_stop;
+	case SIGCONT: return on_continue;
+	default: return on_ending;
+	}
+}
+
+int terminal_open()
+{
+	sigset_t old;
+	hold_signals(&old);
+	start_mask = old;
+	wait_mask = old;
+	sigdelset(&wait_mask, SIGCONT);
+	for (int i = 0; i < caught_count; i++) {
+		int sig = caught[i];
+		sigaction(sig, nullptr, &found_actions[i]);
+		// A signal ignored by whoever started msgpoll stays ignored;
+		// SIGALRM and SIGCONT are msgpoll's own.
+		if (found_actions[i].sa_handler == SIG_IGN && sig != SIGALRM &&
+		    sig != SIGCONT)
+			continue;
+		catch_signal(sig, handler_of(sig));
+		installed[i] = true;
+	}
+	tty = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	// SIGCONT stays held outside the pause's waits, so none is missed.
+	sigaddset(&old, SIGCONT);
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+	return tty;
+}
+
+int terminal_settle()
+{
+	continued = 0;
+	sigset_t old;
+	hold_signals(&old);
+	pid_t group = tcgetpgrp(tty);
+	int where = group < 0 ? -1 : group == getpgrp() ? 1 : 0;
+	if (where == 1)
+		take();
+	else
+		held = 0;
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+	return where;
+}
+
+bool terminal_continued()
+{
+	return continued;
+}
+
+void terminal_hung_up()
+{
+	held = 0;
+	if (tty >= 0)
+		close(tty);
+	tty = -1;
+}
+
+void terminal_discard_input()
+{
+	sigset_t old;
+	hold_signals(&old);
+	if (tty >= 0 && in_foreground())
+		tcflush(tty, TCIFLUSH);
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void terminal_close()
+{
+	sigset_t old;
+	hold_signals(&old);
+	alarm(0);
+	give_back();
+	for (int i = 0; i < caught_count; i++)
+		if (installed[i])
+			sigaction(caught[i], &found_actions[i], nullptr);
+	if (tty >= 0)
+		close(tty);
+	tty = -1;
+	sigprocmask(SIG_SETMASK, &start_mask, nullptr);
+}
+
+const sigset_t *terminal_wait_mask()
+{
+	return &wait_mask;
+}
+
+void console_hold_batch()
+{
+	in_hand = 1;
+}
+
+// In this order: a signal that comes between the two lines ends msgpoll
+// in its handler, one that came before is seen here.
+void console_release_batch()
+{
+	in_hand = 0;
+	if (waiting)
+		end_by(waiting);
+}
