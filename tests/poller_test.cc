@@ -22,6 +22,20 @@ std::string contents(std::FILE *f)
 	return text;
 }
 
+// The trace lines as written, each platform line end shown as "\n".
+std::string lines_of(std::FILE *f)
+{
+	std::string text = contents(f), lines;
+	const std::string end = output_line_end;
+	for (std::size_t at = 0, next; at < text.size(); at = next + end.size()) {
+		next = text.find(end, at);
+		if (next == std::string::npos)
+			return lines + text.substr(at) + "<no line end>";
+		lines += text.substr(at, next - at) + "\n";
+	}
+	return lines;
+}
+
 struct run_result {
 	int status;
 	std::string out, err;
@@ -31,7 +45,7 @@ run_result run(uint32_t sleeplen = 200)
 {
 	std::FILE *out = std::tmpfile(), *err = std::tmpfile();
 	int status = run_poller(sleeplen, out, err);
-	return {status, contents(out), contents(err)};
+	return {status, lines_of(out), contents(err)};
 }
 
 const std::string prompt = "Press 'q' to quit.\n\n";
@@ -166,7 +180,7 @@ std::string printed(const std::vector<std::string> &records, uint32_t count,
 	}
 	std::FILE *out = std::tmpfile();
 	EXPECT_EQ(print_batch(out, batch[0], count, shown), 0);
-	return contents(out);
+	return lines_of(out);
 }
 
 TEST(PrintBatch, EmptyRecordsPrintNothingAndHideNoneAfterThem)

@@ -57,7 +57,7 @@ struct run {
 // file, or with to_console to the console itself.
 run start(const std::string &args, const char *fault = nullptr,
 	  const char *source = nullptr, const char *input = nullptr,
-	  DWORD flags = 0, bool to_console = false)
+	  DWORD flags = 0, bool to_console = false, HANDLE output = nullptr)
 {
 	static int runs;
 	run r;
@@ -69,9 +69,10 @@ run start(const std::string &args, const char *fault = nullptr,
 	STARTUPINFOA si = {};
 	si.cb = sizeof si;
 	si.dwFlags = STARTF_USESTDHANDLES;
-	si.hStdOutput = to_console ? inheritable("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-						 OPEN_EXISTING)
-				   : inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
+	si.hStdOutput = output       ? output
+			: to_console ? inheritable("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+						   OPEN_EXISTING)
+				     : inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
 	si.hStdError = inheritable(r.err_path, GENERIC_WRITE, CREATE_ALWAYS);
 	si.hStdInput = input ? inheritable(input, GENERIC_READ, OPEN_EXISTING)
 			     : GetStdHandle(STD_INPUT_HANDLE);
@@ -79,7 +80,8 @@ run start(const std::string &args, const char *fault = nullptr,
 	std::string line = "msgpoll.exe " + args;
 	EXPECT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE,
 				   flags, nullptr, nullptr, &si, &r.process));
-	CloseHandle(si.hStdOutput);
+	if (!output)
+		CloseHandle(si.hStdOutput);
 	CloseHandle(si.hStdError);
 	if (input)
 		CloseHandle(si.hStdInput);
@@ -154,6 +156,16 @@ DWORD finish(run &r)
 	FlushConsoleInputBuffer(console); // keys left over are not the next run's
 	CloseHandle(console);
 	return r.status;
+}
+
+// Waits until msgpoll has written its prompt: it runs, its console open.
+bool shows_prompt(const run &r)
+{
+	const std::string prompt = "Press 'q' to quit.\r\n\r\n";
+	for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(5))
+		if (slurp(r.err_path) == prompt)
+			return true;
+	return false;
 }
 
 void type_shift_alone()
@@ -279,6 +291,94 @@ TEST(Windows, DeviceFailuresEndWithStatusOne)
 	EXPECT_EQ(finish(on_close), 1u);
 	EXPECT_EQ(slurp(on_close.err_path),
 		  prompt + "hl_close: status 23 (injected fault)\r\n");
+}
+
+// A batch of 500 lines reaches a pipe in one write: the first read of a
+// reader that waits there gets all of it, CR LF line ends included.
+TEST(Windows, OneBatchIsOneWrite)
+{
+	std::string lines, want;
+	for (int i = 0; i < 500; i++) {
+		std::string line = std::to_string(100000 + i) + std::string(54, '.');
+		lines += line + "\n";
+		want += line + "\r\n";
+	}
+	std::string source = temp_file("batch", lines);
+	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+	HANDLE read_end, write_end;
+	ASSERT_TRUE(CreatePipe(&read_end, &write_end, &sa, 1 << 20));
+	SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+	run r = start("-s 0", "read@end=1", source.c_str(), nullptr, 0, false, write_end);
+	CloseHandle(write_end);
+	std::string first(1 << 20, '\0');
+	DWORD n = 0;
+	EXPECT_TRUE(ReadFile(read_end, &first[0], DWORD(first.size()), &n, nullptr));
+	first.resize(n);
+	EXPECT_EQ(finish(r), 1u);
+	CloseHandle(read_end);
+	EXPECT_EQ(first.size(), want.size());
+	EXPECT_EQ(first, want);
+}
+
+// A paste of 5,000 characters with a 'q' at its end, and more after it:
+// msgpoll quits within a second, and the console's input is left empty.
+TEST(Windows, LargePasteQuitsAtItsQAndLeavesNothing)
+{
+	run r = start("-s 200");
+	ASSERT_TRUE(shows_prompt(r));
+	std::vector<key> paste(5000, x);
+	paste.push_back(q);
+	for (int i = 0; i < 20; i++)
+		paste.push_back(x);
+	DWORD typed = GetTickCount();
+	type(paste);
+	EXPECT_TRUE(ended(r, 5000));
+	EXPECT_LT(GetTickCount() - typed, 1000u);
+	HANDLE console = keyboard();
+	DWORD left = 99;
+	EXPECT_TRUE(GetNumberOfConsoleInputEvents(console, &left));
+	EXPECT_EQ(left, 0u);
+	CloseHandle(console);
+	EXPECT_EQ(finish(r), 0u);
+}
+
+BOOL WINAPI ignore_control(DWORD)
+{
+	return TRUE;
+}
+
+// Ctrl-C in the middle of a copy at -s 0, at five moments: msgpoll ends as
+// the default handling would, but only after the batch in hand, so the file
+// ends on a whole line and holds the source's lines from the first on.
+TEST(Windows, CtrlCEndsAfterTheBatchInHand)
+{
+	std::string lines;
+	for (int i = 0; i < 400000; i++)
+		lines += "line " + std::to_string(i) + "\n";
+	std::string source = temp_file("many", lines);
+	SetConsoleCtrlHandler(ignore_control, TRUE); // this test goes on
+	for (std::size_t after : {1000, 20000, 50000, 120000, 300000}) {
+		SCOPED_TRACE(after);
+		run r = start("-s 0", nullptr, source.c_str());
+		ASSERT_TRUE(shows_prompt(r));
+		for (DWORD t = GetTickCount();
+		     slurp(r.out_path).size() < after && GetTickCount() - t < 10000;)
+			Sleep(0);
+		if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) || !ended(r, 5000)) {
+			finish(r);
+			GTEST_SKIP() << "this console does not deliver Ctrl-C";
+		}
+		EXPECT_EQ(finish(r), DWORD(STATUS_CONTROL_C_EXIT));
+		std::string out = slurp(r.out_path);
+		ASSERT_FALSE(out.empty());
+		EXPECT_EQ(out.back(), '\n');
+		for (std::size_t at = 0, i = 0; at < out.size(); i++) {
+			std::string line = "line " + std::to_string(i) + "\r\n";
+			ASSERT_EQ(out.compare(at, line.size(), line), 0) << "at byte " << at;
+			at += line.size();
+		}
+	}
+	SetConsoleCtrlHandler(ignore_control, FALSE);
 }
 
 } // namespace

@@ -1,9 +1,16 @@
 // The console layer on Windows: keys from the console input CONIN$, read as
-// input events, pauses that wait on it.
+// input events in bulk, pauses that wait on it, and a handler for Ctrl-C,
+// Ctrl-Break and the console's close.
 //
 // Reading events takes them as they are, whatever the console's input mode:
 // msgpoll never changes that mode, and a console echoes nothing that is not
 // read as a line, so there is nothing to put back.
+//
+// The console's events come on a thread of their own. One that comes while
+// a batch is in hand lets the batch be written first (for at most
+// batch_cap_ms, well within the seconds the system gives on a close); at
+// any other moment it ends msgpoll at once, with the status the default
+// handling gives. A second event ends it at once.
 #include "console.h"
 
 #include <io.h>
@@ -12,7 +19,17 @@
 #include "keyevent.h"
 #include "keyqueue.h"
 
+enum {
+	batch_cap_ms = 1000,
+	// The events one read takes, and the reads one wake takes at most.
+	events_per_read = 256,
+	reads_per_wake = 16,
+};
+
+enum { batch_idle, batch_in_hand, ending };
+
 static key_queue keys; // key presses taken off the console but not used yet
+static volatile LONG batch_state = batch_idle;
 
 static HANDLE keyboard()
 {
@@ -28,12 +45,32 @@ static HANDLE keyboard()
 	return input;
 }
 
-void console_open()
+[[noreturn]] static void end_as_interrupted()
 {
+	ExitProcess(DWORD(STATUS_CONTROL_C_EXIT));
 }
 
-void console_close()
+static BOOL WINAPI on_console_event(DWORD event)
 {
+	if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT &&
+	    event != CTRL_CLOSE_EVENT)
+		return FALSE;
+	// The main thread ends the process once the batch is written.
+	if (InterlockedExchange(&batch_state, ending) == batch_in_hand)
+		Sleep(batch_cap_ms);
+	end_as_interrupted();
+}
+
+void console_hold_batch()
+{
+	if (InterlockedCompareExchange(&batch_state, batch_in_hand, batch_idle) == ending)
+		end_as_interrupted();
+}
+
+void console_release_batch()
+{
+	if (InterlockedCompareExchange(&batch_state, batch_idle, batch_in_hand) == ending)
+		end_as_interrupted();
 }
 
 static int code_of(const INPUT_RECORD &r)
@@ -52,29 +89,45 @@ static int code_of(const INPUT_RECORD &r)
 	return key_press_code(e);
 }
 
-// Takes the waiting input events off the console, up to a quit key: key
-// presses go to the key queue, everything else is dropped. An event left
-// there would keep the console signalled, and a wait on it would never
-// wait; whatever is typed after a quit key is the next program's to read.
+// Takes the waiting input events off the console, many a call, up to a
+// quit key: key presses go to the key queue, everything else is dropped.
+// An event left there would keep the console signalled, and a wait on it
+// would never wait; what follows a quit key is discarded on the way out.
 static void take_events()
 {
 	HANDLE in = keyboard();
-	INPUT_RECORD event;
-	DWORD n;
+	static INPUT_RECORD events[events_per_read];
+	DWORD waiting, n;
 
-	while (in && !key_queue_has_quit(&keys) &&
-	       GetNumberOfConsoleInputEvents(in, &n) && n > 0 &&
-	       ReadConsoleInputW(in, &event, 1, &n) && n == 1) {
-		int code = code_of(event);
-		if (code != not_a_key_press)
-			key_queue_put(&keys, code);
+	for (int i = 0; i < reads_per_wake && in && !key_queue_has_quit(&keys) &&
+			GetNumberOfConsoleInputEvents(in, &waiting) && waiting > 0;
+	     i++) {
+		DWORD want = waiting < DWORD(events_per_read) ? waiting : DWORD(events_per_read);
+		if (!ReadConsoleInputW(in, events, want, &n))
+			return;
+		for (DWORD k = 0; k < n && !key_queue_has_quit(&keys); k++) {
+			int code = code_of(events[k]);
+			if (code != not_a_key_press)
+				key_queue_put(&keys, code);
+		}
 	}
+}
+
+void console_open(std::FILE *)
+{
+	SetConsoleCtrlHandler(on_console_event, TRUE);
+	take_events(); // the keys typed before the start count
+}
+
+void console_close(bool quit)
+{
+	if (quit && keyboard())
+		FlushConsoleInputBuffer(keyboard());
+	SetConsoleCtrlHandler(on_console_event, FALSE);
 }
 
 bool console_key_waiting()
 {
-	if (keys.count == 0)
-		take_events();
 	return keys.count > 0;
 }
 
@@ -98,17 +151,20 @@ static DWORD finite(DWORD ms)
 	return ms == INFINITE ? INFINITE - 1 : ms;
 }
 
-void console_pause(uint32_t ms)
+int console_pause(uint32_t ms)
 {
 	HANDLE in = keyboard();
-	if (ms == 0 || !in) {
+	if (key_queue_has_quit(&keys))
+		ms = 0;
+	if (!in) {
 		Sleep(finite(ms));
 		if (ms == INFINITE)
 			Sleep(1);
-		return;
+		return 0;
 	}
 	ULONGLONG deadline = GetTickCount64() + ms;
-	for (DWORD left = ms; left > 0 && !key_queue_has_quit(&keys);) {
+	DWORD left = ms;
+	do {
 		DWORD woke = WaitForSingleObject(in, finite(left));
 		if (woke == WAIT_OBJECT_0)
 			take_events();
@@ -116,5 +172,6 @@ void console_pause(uint32_t ms)
 			Sleep(finite(left)); // the console failed us: a plain pause
 		ULONGLONG now = GetTickCount64();
 		left = now < deadline ? DWORD(deadline - now) : 0;
-	}
+	} while (left > 0 && !key_queue_has_quit(&keys));
+	return 0;
 }
