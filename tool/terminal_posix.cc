@@ -40,7 +40,6 @@ static sigset_t start_mask, wait_mask;
 
 // The signals that end the process, SIGPIPE, the batch's cap, and the two
 // of job control.
-static const int ending[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static const int caught[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
 			     SIGPIPE, SIGALRM, SIGTSTP, SIGCONT};
 enum { caught_count = sizeof caught / sizeof caught[0] };
