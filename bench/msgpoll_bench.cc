@@ -39,7 +39,7 @@ std::string trace_line(uint32_t n)
 }
 
 // 1. The print path: one full batch through the tool's printer, against the
-// same bytes handed to a single fwrite, each flushed.
+// same bytes handed to a single write.
 struct full_batch {
 	hl_record records[HL_BATCH_RECORDS];
 	std::string as_lines;
@@ -66,27 +66,27 @@ void BM_PrintBatch(benchmark::State &state)
 }
 BENCHMARK(BM_PrintBatch);
 
-void BM_OneFwrite(benchmark::State &state)
+void BM_OneWrite(benchmark::State &state)
 {
 	static full_batch batch;
-	std::FILE *sink = std::fopen("/dev/null", "w");
+	int sink = open("/dev/null", O_WRONLY);
 	for (auto _ : state)
-		benchmark::DoNotOptimize(std::fwrite(batch.as_lines.data(), 1,
-						     batch.as_lines.size(), sink) +
-					 std::fflush(sink));
-	std::fclose(sink);
+		benchmark::DoNotOptimize(write(sink, batch.as_lines.data(),
+					       batch.as_lines.size()));
+	close(sink);
 	state.SetItemsProcessed(state.iterations() * HL_BATCH_RECORDS);
 	state.SetBytesProcessed(int64_t(state.iterations() * batch.as_lines.size()));
 }
-BENCHMARK(BM_OneFwrite);
+BENCHMARK(BM_OneWrite);
 
-// 2. The whole process: msgpoll -s 0 copying a million messages from the
-// stand-in to a file, against cat copying the same bytes, run in pairs so
-// that both meet the same machine; the figure is the median of the pairs'
-// ratios. Beside each pair dd copies the file in writes of a full batch's
-// size: the most that one write per batch leaves possible.
+// 2. The whole process: msgpoll -s 0 copying a million 60-byte lines from
+// the stand-in to a file, in full batches, against dd copying the same file
+// in writes of one batch's size (the most that one write per batch leaves
+// possible) and cat, run side by side so that all meet the same machine;
+// the figures are the medians of the runs' ratios.
 const int messages = 1000000;
 const int pairs = 11;
+const int line_bytes = 60;
 
 const std::string &message_file()
 {
@@ -95,7 +95,7 @@ const std::string &message_file()
 		path = "/tmp/msgpoll_bench_" + std::to_string(getpid()) + ".in";
 		std::FILE *f = std::fopen(path.c_str(), "w");
 		for (uint32_t i = 0; i < messages; i++)
-			std::fprintf(f, "%s\n", trace_line(i).c_str());
+			std::fprintf(f, "%s\n", trace_line(i).substr(0, line_bytes - 1).c_str());
 		std::fclose(f);
 	}
 	return path;
@@ -139,7 +139,7 @@ void BM_MsgpollAgainstCat(benchmark::State &state)
 	setenv("HARLEN_FAULT", "read@end=1", 1); // ends after the last batch
 	std::string out = message_file() + ".out";
 	std::string dd_in = "if=" + message_file();
-	std::string dd_bs = "bs=" + std::to_string(HL_BATCH_RECORDS * (HL_RECORD_SIZE + 1));
+	std::string dd_bs = "bs=" + std::to_string(HL_BATCH_RECORDS * line_bytes);
 	std::vector<double> msgpoll, cat, ratios, dd_ratios;
 	for (auto _ : state) {
 		for (int i = 0; i < pairs; i++) {
@@ -151,7 +151,7 @@ void BM_MsgpollAgainstCat(benchmark::State &state)
 			msgpoll.push_back(m);
 			cat.push_back(c);
 			ratios.push_back(c / m);
-			dd_ratios.push_back(c / d);
+			dd_ratios.push_back(d / m);
 		}
 	}
 	unsetenv("HARLEN_TRACE_SOURCE");
