@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "harlen620.h"
-
 enum {
 	text_max = HL_RECORD_SIZE - 1, // characters in one record
 	demo_per_second = 5,
@@ -23,11 +21,14 @@ static uint64_t now_ms()
 int feed_open(trace_feed *f, const char *path)
 {
 	f->fd = -1;
+	f->is_file = false;
 	f->in_line = false;
 	f->start = f->end = 0;
-	f->opened_ms = now_ms();
+	f->offset = 0;
+	f->grew_ms = f->opened_ms = now_ms();
+	f->no_writer = false;
 	f->sent = 0;
-	if (path && (f->fd = source_open(path)) < 0)
+	if (path && (f->fd = source_open(path, &f->is_file)) < 0)
 		return errno;
 	return 0;
 }
@@ -39,9 +40,10 @@ void feed_close(trace_feed *f)
 	f->fd = -1;
 }
 
+// One copy of fixed size, which the compiler inlines: text has the room.
 static void put_record(char *record, const char *text, size_t len)
 {
-	std::memcpy(record, text, len);
+	std::memcpy(record, text, HL_RECORD_SIZE);
 	record[len] = '\0';
 }
 
@@ -94,6 +96,21 @@ static bool take_record(trace_feed *f, char *record, bool settle)
 	}
 }
 
+// A file that became shorter than what was read was truncated: it is read
+// again from its top, and a line it cut is dropped, not printed as a
+// fragment.
+static void follow_truncation(trace_feed *f)
+{
+	long long size = source_size(f->fd);
+	if (size < 0 || uint64_t(size) >= f->offset)
+		return;
+	source_rewind(f->fd);
+	f->offset = 0;
+	while (f->end > f->start && f->text[f->end - 1] != '\n')
+		f->end--;
+	f->in_line = false;
+}
+
 // Reads what the source has into the free end of the text buffer. A NUL
 // byte, which a record's text cannot hold, becomes '?'.
 static long refill(trace_feed *f, bool *at_end)
@@ -104,14 +121,26 @@ static long refill(trace_feed *f, bool *at_end)
 		f->start = 0;
 	}
 	char *fresh = f->text + f->end;
-	long n = source_read(f->fd, fresh, sizeof f->text - f->end, at_end);
+	long n = source_read(f->fd, fresh, feed_text_size - f->end, at_end);
+	f->no_writer = !f->is_file && *at_end;
+	if (n == 0 && *at_end && f->is_file)
+		follow_truncation(f);
 	if (n <= 0)
 		return n;
 	f->end += size_t(n);
+	f->offset += uint64_t(n);
+	f->grew_ms = now_ms();
 	for (char *p = fresh, *end = fresh + n;
 	     (p = static_cast<char *>(std::memchr(p, '\0', size_t(end - p))));)
 		*p++ = '?';
 	return n;
+}
+
+// A line whose end has not come goes out as it is once its writer closed
+// (a FIFO) or the file stopped growing a while.
+static bool partial_line_due(const trace_feed *f)
+{
+	return f->is_file ? now_ms() - f->grew_ms >= feed_quiet_ms : f->no_writer;
 }
 
 static long fill_from_source(trace_feed *f, char *records, uint32_t capacity,
@@ -119,23 +148,22 @@ static long fill_from_source(trace_feed *f, char *records, uint32_t capacity,
 {
 	uint32_t filled = 0;
 	bool quiet = false; // the source had nothing more just now
+	bool end = false;
 
-	*at_end = false;
 	while (filled < capacity) {
 		char *record = records + size_t(filled) * HL_RECORD_SIZE;
-		if (take_record(f, record, quiet)) {
+		if (take_record(f, record, quiet && partial_line_due(f))) {
 			filled++;
 		} else if (quiet) {
 			break;
 		} else {
-			long n = refill(f, at_end);
+			long n = refill(f, &end);
 			if (n < 0)
 				return -1;
 			quiet = n == 0;
 		}
 	}
-	if (filled > 0)
-		*at_end = false;
+	*at_end = filled == 0 && end && f->start == f->end;
 	return long(filled);
 }
 

@@ -6,12 +6,27 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "harlen620.h"
+
+enum {
+	feed_text_size = 1 << 16, // small enough to stay in the cache
+	// How long a line without its end waits in a file that stopped
+	// growing before it goes out as it is.
+	feed_quiet_ms = 1000,
+};
+
 struct trace_feed {
-	int fd;        // the file or FIFO; -1 for the demo driver
-	bool in_line;  // a long line's first records went out already
-	size_t start;  // unread text is text[start..end)
+	int fd;         // the file or FIFO; -1 for the demo driver
+	bool is_file;   // a regular file: followed as it grows, and truncated
+	bool in_line;   // a long line's first records went out already
+	size_t start;   // unread text is text[start..end)
 	size_t end;
-	char text[1 << 18];
+	uint64_t offset;  // bytes read from the file since its top
+	uint64_t grew_ms; // when text last came
+	bool no_writer;   // a FIFO's last read found no writer
+	// Room for a record's full 80 bytes past the end, so that a record is
+	// copied with one copy of fixed size.
+	char text[feed_text_size + HL_RECORD_SIZE];
 	uint64_t opened_ms; // demo driver: when the device was opened
 	uint32_t sent;      // demo driver: messages delivered so far
 };
@@ -21,17 +36,22 @@ struct trace_feed {
 int feed_open(trace_feed *f, const char *path);
 
 // Fills up to capacity records of 80 bytes. Returns how many, or -1 with
-// errno set. *at_end tells that nothing was waiting and the file is at its
-// end (a FIFO: no writer has it open).
+// errno set. *at_end tells that nothing was waiting, none is held, and the
+// file is at its end (a FIFO: no writer has it open).
 long feed_fill(trace_feed *f, char *records, uint32_t capacity, bool *at_end);
 
 void feed_close(trace_feed *f);
 
 // Platform part: the file or FIFO itself, read without blocking.
-int source_open(const char *path); // a descriptor, or -1 with errno set
+// A descriptor, or -1 with errno set; *is_file tells a regular file.
+int source_open(const char *path, bool *is_file);
 // Bytes read (> 0); 0 when none are waiting, with *at_end set at the end
 // of a file or of a FIFO without writer; -1 with errno set on a failure.
 long source_read(int fd, char *buffer, size_t size, bool *at_end);
+// The size of a regular file now, or -1.
+long long source_size(int fd);
+// Reads on from the file's top.
+void source_rewind(int fd);
 void source_close(int fd);
 
 #endif

@@ -4,13 +4,17 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "feed.h"
 
-int source_open(const char *path)
+int source_open(const char *path, bool *is_file)
 {
-	return open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	struct stat st;
+	*is_file = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+	return fd;
 }
 
 long source_read(int fd, char *buffer, size_t size, bool *at_end)
@@ -28,6 +32,17 @@ long source_read(int fd, char *buffer, size_t size, bool *at_end)
 		if (errno != EINTR)
 			return -1;
 	}
+}
+
+long long source_size(int fd)
+{
+	struct stat st;
+	return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? (long long)st.st_size : -1;
+}
+
+void source_rewind(int fd)
+{
+	lseek(fd, 0, SEEK_SET);
 }
 
 void source_close(int fd)

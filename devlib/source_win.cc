@@ -4,12 +4,16 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include "feed.h"
 
-int source_open(const char *path)
+int source_open(const char *path, bool *is_file)
 {
-	return _open(path, _O_RDONLY | _O_BINARY);
+	int fd = _open(path, _O_RDONLY | _O_BINARY);
+	struct _stati64 st;
+	*is_file = fd >= 0 && _fstati64(fd, &st) == 0 && (st.st_mode & _S_IFREG);
+	return fd;
 }
 
 long source_read(int fd, char *buffer, size_t size, bool *at_end)
@@ -22,8 +26,19 @@ long source_read(int fd, char *buffer, size_t size, bool *at_end)
 	// The C runtime remembers the end of file and would read nothing more;
 	// a seek where the file stands lets the next read see what was added.
 	if (n == 0)
-		_lseek(fd, 0, SEEK_CUR);
+		_lseeki64(fd, 0, SEEK_CUR);
 	return n;
+}
+
+long long source_size(int fd)
+{
+	struct _stati64 st;
+	return _fstati64(fd, &st) == 0 && (st.st_mode & _S_IFREG) ? st.st_size : -1;
+}
+
+void source_rewind(int fd)
+{
+	_lseeki64(fd, 0, SEEK_SET);
 }
 
 void source_close(int fd)

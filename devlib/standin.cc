@@ -8,11 +8,15 @@
 //   HARLEN_FAULT         operations that fail with a chosen status, as a
 //                        comma-separated list of open=S, read@N=S (the N-th
 //                        read), read@end=S (the first read that finds the
-//                        file at its end) and close=S. Each fires once.
+//                        file at its end) and close=S, blanks allowed
+//                        around items and values. Each fires once.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "feed.h"
 #include "harlen620.h"
@@ -32,19 +36,25 @@ enum {
 	bad_fault_setting = 7,
 };
 
-struct fault_plan {
-	hl_status open, read, read_at_end, close;
-	unsigned long read_number; // which read fails with .read; 0: none
+// A planned fault: the operation, for a read which one (0: the first at
+// the file's end), and the status it returns.
+enum fault_op { fault_open, fault_read, fault_close };
+struct fault {
+	fault_op op;
+	unsigned long read;
+	hl_status status;
 };
 
 static struct {
 	bool open;
 	unsigned long reads;
-	fault_plan faults;
+	std::vector<fault> faults; // those yet to fire
 	trace_feed feed;
 } device;
 
 static int last_errno;            // what the source last failed with
+static std::string source_path;   // the source named at the last open
+static std::string bad_item;      // the HARLEN_FAULT item not understood
 static hl_status last_injected;   // the status a planned fault last returned
 
 static const char device_prefix[] = "harlen";
@@ -63,65 +73,93 @@ extern "C" HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer,
 	return buffer;
 }
 
-static bool read_status(const char *s, char **end, hl_status *status)
+static std::string trimmed(const std::string &s)
 {
-	errno = 0;
-	long value = std::strtol(s, end, 10);
-	if (errno != 0 || *end == s || value < INT32_MIN || value > INT32_MAX)
+	std::size_t first = 0, last = s.size();
+	while (first < last && std::isspace(static_cast<unsigned char>(s[first])))
+		first++;
+	while (last > first && std::isspace(static_cast<unsigned char>(s[last - 1])))
+		last--;
+	return s.substr(first, last - first);
+}
+
+// A whole text of decimal digits, with an optional sign, within [low, high].
+static bool read_number(const std::string &text, long long low, long long high,
+			long long *value)
+{
+	if (text.empty() || text.size() > 19)
 		return false;
-	*status = hl_status(value);
-	return true;
+	char *end;
+	errno = 0;
+	*value = std::strtoll(text.c_str(), &end, 10);
+	return errno == 0 && *end == '\0' && !std::isspace(static_cast<unsigned char>(text[0])) &&
+	       *value >= low && *value <= high;
 }
 
 // One item of HARLEN_FAULT: open=S, close=S, read@N=S or read@end=S.
-static bool read_fault(const char *s, char **end, fault_plan *plan)
+static bool read_fault(const std::string &item, fault *f)
 {
-	hl_status *target;
-	if (!std::strncmp(s, "open=", 5)) {
-		target = &plan->open;
-		s += 5;
-	} else if (!std::strncmp(s, "close=", 6)) {
-		target = &plan->close;
-		s += 6;
-	} else if (!std::strncmp(s, "read@end=", 9)) {
-		target = &plan->read_at_end;
-		s += 9;
-	} else if (!std::strncmp(s, "read@", 5) && s[5] >= '1' && s[5] <= '9') {
-		errno = 0;
-		plan->read_number = std::strtoul(s + 5, end, 10);
-		if (errno != 0 || **end != '=')
-			return false;
-		target = &plan->read;
-		s = *end + 1;
+	std::size_t eq = item.find('=');
+	if (eq == std::string::npos)
+		return false;
+	std::string name = trimmed(item.substr(0, eq));
+	long long status, read = 0;
+	if (!read_number(trimmed(item.substr(eq + 1)), INT32_MIN, INT32_MAX, &status) ||
+	    status == 0)
+		return false;
+	f->status = hl_status(status);
+	if (name == "open" || name == "close") {
+		f->op = name == "open" ? fault_open : fault_close;
+	} else if (name.compare(0, 5, "read@") == 0 &&
+		   (name == "read@end" ||
+		    (std::isdigit(static_cast<unsigned char>(name[5])) &&
+		     read_number(name.substr(5), 1, 999999999999LL, &read)))) {
+		f->op = fault_read;
 	} else {
 		return false;
 	}
-	return read_status(s, end, target) && *target != 0;
+	f->read = (unsigned long)read;
+	return true;
 }
 
-static bool read_fault_plan(const char *text, fault_plan *plan)
+// Reads the whole list; false, with the item in bad_item, at the first
+// item not understood or one that plans the same fault twice.
+static bool read_fault_plan(const char *text, std::vector<fault> *plan)
 {
-	*plan = fault_plan{};
-	if (!text || !*text)
+	plan->clear();
+	if (!text || trimmed(text).empty())
 		return true;
-	for (const char *s = text;; s++) {
-		char *end;
-		if (!read_fault(s, &end, plan))
+	std::string rest = text;
+	for (std::size_t at = 0;;) {
+		std::size_t comma = rest.find(',', at);
+		std::string item = trimmed(rest.substr(at, comma - at));
+		fault f;
+		bool ok = read_fault(item, &f);
+		for (const fault &g : *plan)
+			ok = ok && (g.op != f.op || g.read != f.read);
+		if (!ok) {
+			bad_item = item;
 			return false;
-		if (*end == '\0')
+		}
+		plan->push_back(f);
+		if (comma == std::string::npos)
 			return true;
-		if (*end != ',')
-			return false;
-		s = end;
+		at = comma + 1;
 	}
 }
 
-// Returns a planned fault's status, once: the plan forgets it.
-static hl_status injected(hl_status *planned)
+// Returns the status of the planned fault for op (and read), once: the
+// plan forgets it. 0 when none is planned.
+static hl_status injected(std::vector<fault> &plan, fault_op op, unsigned long read = 0)
 {
-	last_injected = *planned;
-	*planned = 0;
-	return last_injected;
+	for (auto f = plan.begin(); f != plan.end(); ++f) {
+		if (f->op == op && f->read == read) {
+			last_injected = f->status;
+			plan.erase(f);
+			return last_injected;
+		}
+	}
+	return 0;
 }
 
 extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
@@ -139,13 +177,18 @@ extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
 	if (device.open)
 		return device_busy;
 
-	fault_plan plan;
+	std::vector<fault> plan;
 	if (!read_fault_plan(std::getenv("HARLEN_FAULT"), &plan))
 		return bad_fault_setting;
-	if (plan.open != 0)
-		return injected(&plan.open);
+	if (hl_status status = injected(plan, fault_open))
+		return status;
 
-	int err = feed_open(&device.feed, std::getenv("HARLEN_TRACE_SOURCE"));
+	// Empty, as unset: the demo driver.
+	const char *source = std::getenv("HARLEN_TRACE_SOURCE");
+	if (source && !*source)
+		source = nullptr;
+	source_path = source ? source : "";
+	int err = feed_open(&device.feed, source);
 	if (err != 0) {
 		last_errno = err;
 		return source_failed;
@@ -170,9 +213,8 @@ extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle,
 	if (!first_record || !count)
 		return null_argument;
 
-	fault_plan &plan = device.faults;
-	if (++device.reads == plan.read_number)
-		return injected(&plan.read);
+	if (hl_status status = injected(device.faults, fault_read, ++device.reads))
+		return status;
 
 	bool at_end;
 	long filled = feed_fill(&device.feed, first_record, *count, &at_end);
@@ -180,8 +222,9 @@ extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle,
 		last_errno = errno;
 		return source_failed;
 	}
-	if (filled == 0 && at_end && plan.read_at_end != 0)
-		return injected(&plan.read_at_end);
+	hl_status at_end_fault = at_end ? injected(device.faults, fault_read) : 0;
+	if (at_end_fault != 0)
+		return at_end_fault;
 	*count = uint32_t(filled);
 	return 0;
 }
@@ -190,8 +233,8 @@ extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 {
 	if (!is_open(handle))
 		return bad_handle;
-	if (device.faults.close != 0)
-		return injected(&device.faults.close);
+	if (hl_status status = injected(device.faults, fault_close))
+		return status;
 	feed_close(&device.feed);
 	device.open = false;
 	return 0;
@@ -199,7 +242,7 @@ extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 
 static const char *meaning(hl_status status)
 {
-	static char text[100];
+	static char text[4200];
 
 	if (status != 0 && status == last_injected)
 		return "injected fault";
@@ -210,10 +253,13 @@ static const char *meaning(hl_status status)
 	case bad_handle: return "not an open device";
 	case null_argument: return "null argument";
 	case source_failed:
-		std::snprintf(text, sizeof text, "trace source: %s",
-			      std::strerror(last_errno));
+		std::snprintf(text, sizeof text, "trace source %s: %s",
+			      source_path.c_str(), std::strerror(last_errno));
 		return text;
-	case bad_fault_setting: return "HARLEN_FAULT not understood";
+	case bad_fault_setting:
+		std::snprintf(text, sizeof text, "HARLEN_FAULT item not understood: \"%s\"",
+			      bad_item.c_str());
+		return text;
 	default: return "unknown status";
 	}
 }

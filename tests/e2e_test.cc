@@ -758,15 +758,16 @@ TEST_F(EndToEnd, TerminalHungUpWithSighupIgnoredIsGivenUp)
 	EXPECT_EQ(r.process.status, 128 + SIGTERM);
 }
 
-// A quiet cycle in the terminal's foreground makes two system calls: the
-// stand-in's read of its source, and the pause's one ppoll, which is also
-// the key check. Counted under strace over a few cycles.
-TEST_F(EndToEnd, QuietCycleMakesTwoSystemCalls)
+// A cycle in the terminal's foreground makes one system call of its own,
+// the pause's ppoll, which is also the key check, and the batch's write
+// when there is one. Counted under strace over a few cycles, on the demo
+// driver, which makes none.
+TEST_F(EndToEnd, CycleMakesOneSystemCallBesideItsWrite)
 {
 	if (system("strace -V >/dev/null 2>&1") != 0)
 		GTEST_SKIP() << "no strace here";
 	run r;
-	options o = opts({}, {{"HARLEN_TRACE_SOURCE", file("empty", "")}});
+	options o = opts();
 	o.shell = "exec strace -qq -o " + path("calls") + " \"$M\" -s 50";
 	ASSERT_NO_FATAL_FAILURE(start(r, o));
 	ASSERT_TRUE(shows_it_runs(r));
@@ -777,11 +778,10 @@ TEST_F(EndToEnd, QuietCycleMakesTwoSystemCalls)
 			names.push_back(line.substr(0, line.find('(')));
 		return names;
 	};
-	auto ppolls = [&] {
+	ASSERT_TRUE(eventually([&] {
 		auto names = calls();
-		return std::count(names.begin(), names.end(), "ppoll");
-	};
-	ASSERT_TRUE(eventually([&] { return ppolls() >= 12; }));
+		return std::count(names.begin(), names.end(), "ppoll") >= 12;
+	}));
 	type(r.terminal, "q");
 	finish(r);
 	// From the second ppoll to the last, which saw the 'q'.
@@ -790,9 +790,10 @@ TEST_F(EndToEnd, QuietCycleMakesTwoSystemCalls)
 	first = std::find(first, names.end(), "ppoll");
 	auto last = std::find(names.rbegin(), names.rend(), "ppoll").base() - 1;
 	ASSERT_LT(first, last);
-	long cycles = std::count(first, last, "ppoll"), reads = std::count(first, last, "read");
-	EXPECT_EQ(reads, cycles);
-	EXPECT_EQ(last - first, cycles + reads) << "other calls on a quiet cycle";
+	long cycles = std::count(first, last, "ppoll"), writes = std::count(first, last, "write");
+	EXPECT_GT(writes, 0);
+	EXPECT_LE(writes, cycles);
+	EXPECT_EQ(last - first, cycles + writes) << "other calls in the cycle";
 }
 
 // Two msgpolls in one foreground group: each changes only what it found

@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -16,12 +21,6 @@
 namespace {
 
 using namespace std::string_literals;
-
-std::string temp_path(const char *name)
-{
-	return ::testing::TempDir() + "standin_" + name + "_" +
-	       std::to_string(getpid());
-}
 
 void append(const std::string &path, const std::string &text)
 {
@@ -55,16 +54,62 @@ std::vector<std::string> read_records(hl_handle handle, uint32_t capacity = 500)
 	return records;
 }
 
+// Reads until the device has delivered want records, for at most a few
+// seconds: some lines wait for their writer.
+std::vector<std::string> read_until(hl_handle handle, std::size_t want)
+{
+	std::vector<std::string> got;
+	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+	while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+		std::vector<std::string> part = read_records(handle);
+		got.insert(got.end(), part.begin(), part.end());
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return got;
+}
+
+// Each test's files live in a folder of its own, removed when it passes.
 class StandIn : public ::testing::Test {
 protected:
+	void SetUp() override
+	{
+		std::string name = ::testing::TempDir() + "msgpoll_standin_XXXXXX";
+		ASSERT_NE(mkdtemp(&name[0]), nullptr);
+		dir = name;
+	}
 	void TearDown() override
 	{
 		unsetenv("HARLEN_TRACE_SOURCE");
 		unsetenv("HARLEN_FAULT");
 		if (handle)
 			hl_close(handle);
+		if (HasFailure())
+			ADD_FAILURE() << "the test's files are kept in " << dir;
+		else
+			std::filesystem::remove_all(dir);
+	}
+	std::string temp_path(const char *name) const { return dir + "/" + name; }
+	// What hl_report_error writes for each status, label "hl_open".
+	std::string reports(const std::vector<hl_status> &statuses)
+	{
+		std::string path = temp_path("stderr");
+		std::fflush(stderr);
+		int saved = dup(2);
+		std::FILE *f = std::fopen(path.c_str(), "w");
+		dup2(fileno(f), 2);
+		for (hl_status s : statuses)
+			hl_report_error(nullptr, s, "hl_open");
+		std::fflush(stderr);
+		dup2(saved, 2);
+		close(saved);
+		std::fclose(f);
+		std::ifstream in(path);
+		std::stringstream text;
+		text << in.rdbuf();
+		return text.str();
 	}
 	hl_handle handle = nullptr;
+	std::string dir;
 };
 
 TEST(DeviceName, FitsTheBufferOrFails)
@@ -130,13 +175,31 @@ TEST_F(StandIn, FileLinesBecomeRecordsAndLongLinesContinue)
 	}
 	std::vector<std::string> want = {"one", "", "three", l79, l80.substr(0, 79),
 		"b", l200.substr(0, 79), l200.substr(0, 79), l200.substr(0, 42),
-		std::string(78, 'd'), "\xe2\x82\xac" "e", "nul?byte", "partial"};
+		std::string(78, 'd'), "\xe2\x82\xac" "e", "nul?byte"};
 	EXPECT_EQ(got, want);
 
+	// A line is one message, however many writes it took.
 	append(path, " line\nlater\n");
-	EXPECT_EQ(read_records(handle), (std::vector<std::string>{" line", "later"}));
+	EXPECT_EQ(read_records(handle), (std::vector<std::string>{"partial line", "later"}));
 	EXPECT_EQ(read_records(handle), std::vector<std::string>{});
-	std::remove(path.c_str());
+	// Without its end, it goes out once the file has stopped growing.
+	append(path, "last");
+	EXPECT_EQ(read_until(handle, 1), std::vector<std::string>{"last"});
+}
+
+// Truncated and written again, as by a log rotation: read again from the
+// top, the line the truncation cut dropped.
+TEST_F(StandIn, TruncatedFileIsReadAgainFromItsTop)
+{
+	std::string path = temp_path("rotated");
+	append(path, "old 1\nold 2\ncut");
+	setenv("HARLEN_TRACE_SOURCE", path.c_str(), 1);
+	ASSERT_EQ(open_device(&handle), 0);
+	EXPECT_EQ(read_records(handle), (std::vector<std::string>{"old 1", "old 2"}));
+	std::fclose(std::fopen(path.c_str(), "w"));
+	EXPECT_EQ(read_records(handle), std::vector<std::string>{});
+	append(path, "new 1\nnew 2\nnew 3\n");
+	EXPECT_EQ(read_records(handle), (std::vector<std::string>{"new 1", "new 2", "new 3"}));
 }
 
 TEST_F(StandIn, FifoIsFollowedAcrossWriters)
@@ -148,55 +211,61 @@ TEST_F(StandIn, FifoIsFollowedAcrossWriters)
 	ASSERT_EQ(open_device(&handle), 0);
 	EXPECT_EQ(read_records(handle), std::vector<std::string>{});
 
-	// A writer that leaves a line unfinished and closes ends that line.
-	std::vector<std::vector<std::string>> want = {{"first", "sec"}, {"ond"}};
-	int i = 0;
-	for (const char *text : {"first\nsec", "ond\n"}) {
-		int fd = open(path.c_str(), O_WRONLY);
-		ASSERT_GE(fd, 0);
-		ASSERT_EQ(write(fd, text, std::strlen(text)), ssize_t(std::strlen(text)));
-		close(fd);
-		EXPECT_EQ(read_records(handle), want[i++]);
+	// A line written in pieces is one message; one that a writer leaves
+	// unfinished when it closes ends there.
+	int fd = open(path.c_str(), O_WRONLY);
+	ASSERT_GE(fd, 0);
+	for (const char *piece : {"chunk1-", "chunk2-", "chunk3-", "end\nsec"}) {
+		EXPECT_EQ(read_records(handle), std::vector<std::string>{});
+		ASSERT_EQ(write(fd, piece, std::strlen(piece)), ssize_t(std::strlen(piece)));
 	}
-	std::remove(path.c_str());
+	EXPECT_EQ(read_records(handle), std::vector<std::string>{"chunk1-chunk2-chunk3-end"});
+	close(fd);
+	EXPECT_EQ(read_records(handle), std::vector<std::string>{"sec"});
 }
 
 TEST_F(StandIn, FaultsFireWhereTheyArePlanned)
 {
-	setenv("HARLEN_FAULT", "open=-9", 1);
+	setenv("HARLEN_FAULT", " open = -9 ", 1);
 	EXPECT_EQ(open_device(&handle), -9);
 	for (const char *bad : {"open=0", "open=x", "read@0=5", "read@2", "close=1,",
-				"open=99999999999", "jump=1"}) {
+				"open=99999999999", "jump=1", "read@2=5,read@2=6",
+				"read@end=1, read@end=2", "read@ 2=5", "open=5x"}) {
 		setenv("HARLEN_FAULT", bad, 1);
 		EXPECT_EQ(open_device(&handle), 7) << bad;
 	}
+	setenv("HARLEN_FAULT", "open=1, read@2=5, jump=1", 1);
+	EXPECT_EQ(open_device(&handle), 7);
+	EXPECT_EQ(reports({7}),
+		  "hl_open: status 7 (HARLEN_FAULT item not understood: \"jump=1\")\n");
 
 	setenv("HARLEN_TRACE_SOURCE", "/nonexistent/trace", 1);
 	setenv("HARLEN_FAULT", "", 1);
 	EXPECT_EQ(open_device(&handle), 6);
+	EXPECT_EQ(reports({6, 1234}),
+		  "hl_open: status 6 (trace source /nonexistent/trace: No such file or directory)\n"
+		  "hl_open: status 1234 (unknown status)\n");
+
+	// Empty, as unset: the demo driver.
+	setenv("HARLEN_TRACE_SOURCE", "", 1);
+	ASSERT_EQ(open_device(&handle), 0);
+	EXPECT_EQ(read_records(handle).size(), 1u);
+	EXPECT_EQ(hl_close(handle), 0);
 
 	std::string path = temp_path("faults");
-	std::remove(path.c_str());
 	append(path, "only\n");
 	setenv("HARLEN_TRACE_SOURCE", path.c_str(), 1);
-	setenv("HARLEN_FAULT", "read@3=12,read@end=13,close=14", 1);
+	setenv("HARLEN_FAULT", "read@3=12 ,read@end=13, read@5 =15,close=14", 1);
 	ASSERT_EQ(open_device(&handle), 0);
 	read_records(handle);
 	uint32_t count = 500;
 	static hl_record batch[HL_BATCH_RECORDS];
 	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 13);
 	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 12);
+	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 0);
+	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 15);
 	EXPECT_EQ(hl_close(handle), 14);
-
-	::testing::internal::CaptureStderr();
-	hl_report_error(handle, 14, "hl_close");
-	hl_report_error(nullptr, 1234, "Could not get trace data from device");
-	hl_report_error(nullptr, 6, "hl_open");
-	EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-		  "hl_close: status 14 (injected fault)\n"
-		  "Could not get trace data from device: status 1234 (unknown status)\n"
-		  "hl_open: status 6 (trace source: No such file or directory)\n");
-	std::remove(path.c_str());
+	EXPECT_EQ(reports({14}), "hl_open: status 14 (injected fault)\n");
 }
 
 } // namespace
