@@ -16,12 +16,18 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "console.h"
 
-enum { batch_cap_seconds = 1 };
+enum {
+	batch_cap_seconds = 1,
+	// Input that comes with gaps shorter than this is one burst.
+	burst_gap_ms = 50,
+	burst_cap_ms = 1000,
+};
 
 static int tty = -1;
 
@@ -247,12 +253,19 @@ void terminal_hung_up()
 	tty = -1;
 }
 
+// What is waiting, and what still streams in behind it without a pause of
+// burst_gap_ms (the rest of a large paste), for at most burst_cap_ms.
 void terminal_discard_input()
 {
 	sigset_t old;
 	hold_signals(&old);
-	if (tty >= 0 && in_foreground())
+	pollfd p = {tty, POLLIN, 0};
+	for (int waited = 0; tty >= 0 && in_foreground() && waited < burst_cap_ms;
+	     waited += burst_gap_ms) {
 		tcflush(tty, TCIFLUSH);
+		if (poll(&p, 1, burst_gap_ms) != 1)
+			break;
+	}
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 

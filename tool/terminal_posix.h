@@ -24,7 +24,8 @@ bool terminal_continued();
 // The terminal hung up: its mode is no longer msgpoll's to put back.
 void terminal_hung_up();
 
-// Input waiting on the terminal is discarded (msgpoll in its foreground).
+// Input waiting on the terminal is discarded, and the rest of its burst
+// (msgpoll in its foreground).
 void terminal_discard_input();
 
 // Puts back what msgpoll changed in the mode and the signals' actions, and
