@@ -77,14 +77,20 @@ if(WIN32)
     set(zip_convention "the one way 64-bit Windows has")
   endif()
   string(REGEX REPLACE "." "=" zip_rule "${zip_arch}")
-  configure_file(cmake/zip-readme.txt.in README.txt @ONLY)
+  # The texts with Windows line ends, under names of msgpoll's own, so that
+  # unpacking into a driver's folder replaces none of the driver's files.
+  configure_file(cmake/zip-readme.txt.in zip/msgpoll-README.txt @ONLY
+    NEWLINE_STYLE CRLF)
+  configure_file(LICENSE zip/msgpoll-LICENSE.txt COPYONLY)
+  file(READ ${CMAKE_CURRENT_BINARY_DIR}/zip/msgpoll-LICENSE.txt licence)
+  string(REPLACE "\n" "\r\n" licence "${licence}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/zip/msgpoll-LICENSE.txt "${licence}")
   install(TARGETS msgpoll RUNTIME DESTINATION . COMPONENT zip EXCLUDE_FROM_ALL)
   install(TARGETS HARLEN_620 RUNTIME DESTINATION simulated-device
     COMPONENT zip EXCLUDE_FROM_ALL)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zip/msgpoll-README.txt
+    ${CMAKE_CURRENT_BINARY_DIR}/zip/msgpoll-LICENSE.txt
     DESTINATION . COMPONENT zip EXCLUDE_FROM_ALL)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
-    DESTINATION . RENAME LICENSE.txt COMPONENT zip EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME msgpoll)
@@ -95,6 +101,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+
+# Reproducible packages: every file gets the time of the last commit
+# (SOURCE_DATE_EPOCH, which scripts/package sets) before it is packed.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/fixed-times.cmake)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-${zip_arch})
@@ -120,7 +130,11 @@ private to msgpoll, in place of the real one.")
   set(CPACK_RPM_PACKAGE_URL "https://msgpoll.invalid/")
   set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_SOURCE_DIR}/cmake/rpm-changelog)
   set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-  set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${msgpoll_contact}")
+  set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${msgpoll_contact}
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1
+%define _buildhost reproducible
+%define _build_id_links none")
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1)
 endif()
@@ -128,5 +142,5 @@ endif()
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME msgpoll-${PROJECT_VERSION})
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/\\\\.git$" "/build/" "/build-[^/]*/"
-  "/wineprefix/" "\\\\.deb$" "\\\\.rpm$" "\\\\.zip$" "\\\\.tar\\\\.gz$")
+  "/wineprefix/" "/dist/" "\\\\.deb$" "\\\\.rpm$" "\\\\.zip$" "\\\\.tar\\\\.gz$")
 include(CPack)

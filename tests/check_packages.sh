@@ -7,14 +7,20 @@
 #    is signed with the project's), rpmlint with no error;
 #  - the source tarball: no builds, packages or .git in it, and it
 #    configures and builds;
-#  - each Windows zip that has a build: its listing.
+#  - each Windows zip that has a build (x64, x86, x86-stdcall): its
+#    listing, and its texts' CR LF line ends;
+#    the programs' version resources and manifest;
+#  - SHA256SUMS: it matches every artifact;
+#  - no program or library, built or packaged, has an empty RUNPATH entry.
+# The artifacts come from scripts/package, in dist/; their architectures
+# are the build's.
 # usage: tests/check_packages.sh (from the top of the tree)
 set -eu
 top=$(pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-fail() { echo "check_packages: $*"; exit 1; }
+fail() { echo "check_packages: $*" >&2; exit 1; }
 
 # Says which expected lines the listing on stdin lacks or has too many of.
 same_listing() {
@@ -23,11 +29,18 @@ same_listing() {
 	diff -u "$work/want" "$work/got" || fail "listing differs (- wanted, + found)"
 }
 
-(cd build && cpack -G DEB >/dev/null && cpack -G RPM >/dev/null &&
-	cpack --config CPackSourceConfig.cmake >/dev/null)
+scripts/package >/dev/null
 version=$(sed -n 's/^project(msgpoll VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+(cd dist && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 
-deb=build/msgpoll_${version}_amd64.deb
+# The one file that matches the pattern.
+only() {
+	set -- $1
+	[ $# -eq 1 ] && [ -f "$1" ] || fail "not one artifact: $*"
+	echo "$1"
+}
+
+deb=$(only "dist/msgpoll_${version}_*.deb")
 dpkg-deb -c "$deb" | awk '$6 !~ /\/$/ {print $6}' | same_listing \
 	./usr/bin/msgpoll \
 	./usr/lib/msgpoll/simulated-device/libHARLEN_620.so \
@@ -42,7 +55,7 @@ status=0
 [ "$status" -eq 1 ] && grep -q '^000001 ' "$work/out" || fail "the .deb's msgpoll: status $status"
 echo "deb: $deb passes lintian and runs"
 
-rpm=build/msgpoll-${version}-1.x86_64.rpm
+rpm=$(only "dist/msgpoll-${version}-1.*.rpm")
 rpm -qlp "$rpm" | grep -v '^/usr/lib/.build-id' | same_listing \
 	/usr/bin/msgpoll \
 	/usr/lib/msgpoll \
@@ -71,9 +84,9 @@ cat "$work/rpmlint"
 grep -q ' 0 errors' "$work/rpmlint" || fail "rpmlint reports errors"
 echo "rpm: $(basename "$rpm") passes rpmlint without an error"
 
-tarball=build/msgpoll-${version}.tar.gz
+tarball=dist/msgpoll-${version}.tar.gz
 tar -tzf "$tarball" >"$work/sources"
-grep -E '(^|/)(\.git|build[^/]*|wineprefix)/|\.(deb|rpm|zip)$' "$work/sources" &&
+grep -E '(^|/)(\.git|build[^/]*|wineprefix|dist)/|\.(deb|rpm|zip)$' "$work/sources" &&
 	fail "the source tarball holds the lines above"
 grep -qx "msgpoll-$version/LICENSE" "$work/sources" || fail "no LICENSE in the tarball"
 tar -xzf "$tarball" -C "$work"
@@ -82,14 +95,38 @@ tar -xzf "$tarball" -C "$work"
 [ -x "$work/msgpoll-$version/build/msgpoll" ] || fail "no msgpoll from the tarball"
 echo "source: $tarball configures and builds"
 
-for arch in x64 x86; do
-	dir=build-windows
-	[ $arch = x64 ] || dir=build-windows-$arch
-	[ -f "$dir/msgpoll.exe" ] || continue
-	(cd "$dir" && cpack >/dev/null)
-	python3 -m zipfile -l "$dir/msgpoll-$version-windows-$arch.zip" |
-		awk 'NR > 1 && $1 !~ /\/$/ {print $1}' | same_listing \
-		msgpoll.exe simulated-device/HARLEN_620.dll README.txt LICENSE.txt
-	echo "zip: msgpoll-$version-windows-$arch.zip"
+for arch in x64 x86 x86-stdcall; do
+	zip=dist/msgpoll-$version-windows-$arch.zip
+	[ -f "$zip" ] || continue
+	python3 -m zipfile -l "$zip" | awk 'NR > 1 && $1 !~ /\/$/ {print $1}' | same_listing \
+		msgpoll.exe simulated-device/HARLEN_620.dll msgpoll-README.txt msgpoll-LICENSE.txt
+	python3 - "$zip" <<'PY' || fail "$zip: a text without CR LF line ends"
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+for name in ("msgpoll-README.txt", "msgpoll-LICENSE.txt"):
+    text = z.read(name)
+    assert text.count(b"\n") == text.count(b"\r\n") > 0, name
+PY
+	# The programs' resources, read back from the zip's files.
+	rm -rf "$work/zip" && mkdir "$work/zip"
+	python3 -m zipfile -e "$zip" "$work/zip"
+	x86_64-w64-mingw32-windres -i "$work/zip/msgpoll.exe" -O rc >"$work/exe.rc" ||
+		fail "$zip: msgpoll.exe has no resources"
+	for want in '"ProductName", "msgpoll"' "\"ProductVersion\", \"$version\"" \
+		'"LegalCopyright", "Copyright' 'RT_MANIFEST' 'asInvoker'; do
+		grep -qF "$want" "$work/exe.rc" || fail "$zip: msgpoll.exe lacks $want"
+	done
+	x86_64-w64-mingw32-windres -i "$work/zip/simulated-device/HARLEN_620.dll" -O rc |
+		grep -qF '"FileDescription", "Simulated Harlen trace device' ||
+		fail "$zip: HARLEN_620.dll does not say it is the simulated device"
+	echo "zip: $zip"
 done
+
+# No RUNPATH with an empty entry (the current folder), built or packaged.
+for elf in build/msgpoll build/libHARLEN_620.so "$work/deb/usr/bin/msgpoll" \
+	"$work/deb/usr/lib/msgpoll/simulated-device/libHARLEN_620.so"; do
+	readelf -d "$elf" | sed -n 's/.*R.*PATH.*\[\(.*\)\]/\1/p' |
+		grep -qE '^:|::|:$|^$' && fail "$elf: an empty RUNPATH entry"
+done
+echo "RUNPATH: no empty entry"
 echo "packages: checked"
