@@ -47,7 +47,7 @@ dpkg-deb -c "$deb" | awk '$6 !~ /\/$/ {print $6}' | same_listing \
 	./usr/share/doc/msgpoll/changelog.gz \
 	./usr/share/doc/msgpoll/copyright \
 	./usr/share/man/man1/msgpoll.1.gz
-lintian --fail-on error,warning "$deb" || fail "lintian: $deb"
+TMPDIR=$work lintian --fail-on error,warning "$deb" || fail "lintian: $deb" # its scratch files too
 dpkg-deb -x "$deb" "$work/deb"
 status=0
 (cd / && HARLEN_FAULT=read@2=4 "$work/deb/usr/bin/msgpoll" -s 0 >"$work/out" 2>&1 </dev/null) ||
