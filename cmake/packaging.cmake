@@ -15,6 +15,12 @@
 # A source tarball of the tree, without builds or packages.
 
 install(TARGETS msgpoll RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT WIN32 AND NOT APPLE)
+  # Installed, msgpoll finds the stand-in in its private folder alone.
+  install(CODE "file(RPATH_CHANGE
+    FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/msgpoll\"
+    OLD_RPATH \"${msgpoll_runpath}:\$ORIGIN\" NEW_RPATH \"${msgpoll_runpath}\")")
+endif()
 if(WIN32)
   install(TARGETS HARLEN_620 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 else()

@@ -207,6 +207,13 @@ void type(int terminal, const std::string &keys)
 
 const std::string prompt = "Press 'q' to quit.\n\n";
 
+void expect_mode(const termios &now, const termios &before)
+{
+	EXPECT_EQ(now.c_lflag, before.c_lflag) << "terminal mode changed";
+	EXPECT_EQ(now.c_cc[VMIN], before.c_cc[VMIN]);
+	EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -316,9 +323,7 @@ protected:
 			return;
 		termios after;
 		ASSERT_EQ(tcgetattr(r.terminal, &after), 0);
-		EXPECT_EQ(after.c_lflag, r.mode_before.c_lflag) << "terminal mode changed";
-		EXPECT_EQ(after.c_cc[VMIN], r.mode_before.c_cc[VMIN]);
-		EXPECT_EQ(after.c_cc[VTIME], r.mode_before.c_cc[VTIME]);
+		expect_mode(after, r.mode_before);
 	}
 
 	std::string dir;
@@ -844,6 +849,13 @@ struct shell {
 			close(terminal);
 	}
 	void say(const std::string &line) { type(terminal, line + "\n"); }
+	// The terminal has the mode it had at the start, and the shell ends.
+	void leave()
+	{
+		expect_mode(mode(), mode_before);
+		say("exit");
+		EXPECT_TRUE(process.ended());
+	}
 	// Waits until text shows after what was awaited before; returns what
 	// showed since then.
 	std::string await(const std::string &text)
@@ -914,13 +926,6 @@ void start_shell(shell &sh, const std::map<std::string, std::string> &env = {},
 	sh.mode_before = sh.mode();
 }
 
-void expect_mode(const termios &now, const termios &before)
-{
-	EXPECT_EQ(now.c_lflag, before.c_lflag) << "terminal mode changed";
-	EXPECT_EQ(now.c_cc[VMIN], before.c_cc[VMIN]);
-	EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
-}
-
 // Stopped twice, by Ctrl-Z or by SIGSTOP from outside, and brought back
 // each time with fg: stopped by Ctrl-Z, msgpoll has put the mode back
 // (dash leaves it as it finds it); back, it has taken its own again even
@@ -950,9 +955,7 @@ TEST(Shell, StoppedAndContinuedInTheForeground)
 		sh.await("$ ");
 		sh.say("echo \"status:$?\"");
 		sh.await("status:0");
-		expect_mode(sh.mode(), sh.mode_before);
-		sh.say("exit");
-		EXPECT_TRUE(sh.process.ended());
+		sh.leave();
 	}
 }
 
@@ -977,9 +980,7 @@ TEST(Shell, StoppedThenContinuedInTheBackground)
 	sh.signal_job(job, SIGTERM);
 	sh.say("");
 	sh.await("Terminated");
-	expect_mode(sh.mode(), sh.mode_before);
-	sh.say("exit");
-	EXPECT_TRUE(sh.process.ended());
+	sh.leave();
 }
 
 // Started in the background, msgpoll takes no key: the 'q' typed while it
@@ -1032,8 +1033,7 @@ TEST_F(CountingDevice, LargePasteKeepsThePaceAndNeverReachesTheShell)
 		last = at;
 	}
 	EXPECT_LT(longest, 200 + 250) << "ms between two reads";
-	sh.say("exit");
-	EXPECT_TRUE(sh.process.ended());
+	sh.leave();
 }
 
 } // namespace
