@@ -158,14 +158,19 @@ DWORD finish(run &r)
 	return r.status;
 }
 
+// Waits, ten seconds at most, until the file at path holds text.
+bool becomes(const std::string &path, const std::string &text)
+{
+	for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(5))
+		if (slurp(path) == text)
+			return true;
+	return false;
+}
+
 // Waits until msgpoll has written its prompt: it runs, its console open.
 bool shows_prompt(const run &r)
 {
-	const std::string prompt = "Press 'q' to quit.\r\n\r\n";
-	for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(5))
-		if (slurp(r.err_path) == prompt)
-			return true;
-	return false;
+	return becomes(r.err_path, "Press 'q' to quit.\r\n\r\n");
 }
 
 void type_shift_alone()
@@ -179,7 +184,7 @@ TEST(Windows, QuitKeysCloseTheDevice)
 {
 	for (const key &k : {q, shifted_q}) {
 		run r = start("-s 20");
-		Sleep(300);
+		ASSERT_TRUE(shows_prompt(r));
 		type({k});
 		EXPECT_EQ(finish(r), 0u);
 		EXPECT_EQ(slurp(r.err_path), prompt);
@@ -201,7 +206,7 @@ TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 	for (bool x_first : {false, true}) {
 		std::ofstream(source, std::ios::binary) << "a\n";
 		run r = start("-s 60000", nullptr, source.c_str());
-		Sleep(700);
+		ASSERT_TRUE(becomes(r.out_path, "a\r\n"));
 		std::ofstream(source, std::ios::binary | std::ios::app) << "b\n";
 		if (x_first)
 			type({x, q});
@@ -233,7 +238,10 @@ TEST(Windows, ControlBytesAreShownOnTheConsole)
 {
 	std::string source = temp_file("controls", "red \x1b[31m\x7f\x01 end\n");
 	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
-	Sleep(700);
+	for (DWORD t = GetTickCount();
+	     screen().find("red \\x1b[31m\\x7f\\x01 end") == std::string::npos &&
+	     GetTickCount() - t < 10000;)
+		Sleep(5);
 	type({q});
 	EXPECT_EQ(finish(r), 0u);
 	EXPECT_NE(screen().find("red \\x1b[31m\\x7f\\x01 end"), std::string::npos)
@@ -244,6 +252,7 @@ TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
 {
 	std::string input = temp_file("input", "q\r\nQ\r\n");
 	run r = start("-s 10", nullptr, nullptr, input.c_str());
+	ASSERT_TRUE(shows_prompt(r));
 	type({page_down, f2, up, alt_q});
 	type_shift_alone();
 	EXPECT_FALSE(ended(r, 700));
