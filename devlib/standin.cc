@@ -3,7 +3,7 @@
 //
 // Environment, read at each hl_open:
 //   HARLEN_TRACE_SOURCE  a file or FIFO whose lines become the trace
-//                        messages, followed like tail -f; unset: the demo
+//                        messages, followed like tail -f; unset or empty: the demo
 //                        driver's messages, five a second.
 //   HARLEN_FAULT         operations that fail with a chosen status, as a
 //                        comma-separated list of open=S, read@N=S (the N-th
