@@ -6,8 +6,8 @@
 #include "cmdline.h"
 #include "poller.h"
 
-// The trace lines bypass the stream; the usage text goes through it.
-// Writes out what is still buffered for standard output. A stream already
+// Writes out what is still buffered for standard output: the usage text
+// (the trace lines bypass the stream). A stream already
 // in error was reported where the write failed; a new failure is reported
 // here.
 static int finish_output(int status)

@@ -118,17 +118,23 @@ static void take()
 	tcsetattr(tty, TCSANOW, &m);
 }
 
-// Puts the mode back and ends by sig with its default action. Called from
-// a handler, sig is held until it is let through here.
-[[noreturn]] static void end_by(int sig)
+// Takes sig's default action now. Called from a handler, sig is held until
+// it is let through here.
+static void act_by_default(int sig)
 {
-	give_back();
 	signal(sig, SIG_DFL);
 	raise(sig);
 	sigset_t s;
 	sigemptyset(&s);
 	sigaddset(&s, sig);
 	sigprocmask(SIG_UNBLOCK, &s, nullptr);
+}
+
+// Puts the mode back and ends by sig, so the exit status names it.
+[[noreturn]] static void end_by(int sig)
+{
+	give_back();
+	act_by_default(sig);
 	_exit(128 + sig);
 }
 
@@ -178,12 +184,7 @@ static void on_stop(int)
 {
 	int saved = errno;
 	give_back();
-	signal(SIGTSTP, SIG_DFL);
-	raise(SIGTSTP);
-	sigset_t stop;
-	sigemptyset(&stop);
-	sigaddset(&stop, SIGTSTP);
-	sigprocmask(SIG_UNBLOCK, &stop, nullptr); // stopped here
+	act_by_default(SIGTSTP); // stopped here
 	catch_signal(SIGTSTP, on_stop);
 	continued = 1;
 	errno = saved;
