@@ -1,4 +1,5 @@
 #include "feed.h"
+#include "linescan.h"
 
 #include <cerrno>
 #include <chrono>
@@ -60,19 +61,21 @@ static size_t cut_point(const char *text)
 
 // Takes the next record from the unread text: a whole line, the next 79
 // bytes of a long one, or, when settle is set, a line whose end has not
-// come yet. Returns false when there is none.
+// come yet. Returns false when there is none. A NUL byte, which a record's
+// text cannot hold, becomes '?' when it is met.
 static bool take_record(trace_feed *f, char *record, bool settle)
 {
 	for (;;) {
-		const char *p = f->text + f->start;
+		char *p = f->text + f->start;
 		size_t avail = f->end - f->start;
 		if (avail == 0)
 			return false;
 
-		const void *nl = std::memchr(p, '\n', avail < 80 ? avail : 80);
-		size_t len;
-		if (nl) {
-			len = size_t(static_cast<const char *>(nl) - p);
+		size_t len = 0, most = avail < 80 ? avail : 80;
+		for (; len < most && p[len] != '\n'; len++)
+			if (p[len] == '\0')
+				p[len] = '?';
+		if (len < most) {
 			f->start += len + 1;
 			if (len > 0 && p[len - 1] == '\r')
 				len--;
@@ -96,6 +99,44 @@ static bool take_record(trace_feed *f, char *record, bool settle)
 	}
 }
 
+// Takes whole lines while a record's worth of text is there, as
+// take_record would, and stops at anything else it has to do: a long
+// line, a NUL byte, the end of the text. The text is looked through 64
+// bytes at a time, whatever the lines' lengths, so that looking at one
+// block does not wait for the end of the line before it. Returns the
+// number of records filled.
+static uint32_t take_lines(trace_feed *f, char *records, uint32_t capacity)
+{
+	if (f->in_line)
+		return 0;
+	const char *text = f->text;
+	const size_t end = f->end;
+	size_t start = f->start, block = start;
+	uint64_t stops = stop_bits(text + block, '\n');
+	uint32_t filled = 0;
+
+	while (filled < capacity && end - start >= HL_RECORD_SIZE) {
+		if (stops == 0) {
+			block += 64;
+			if (block - start > text_max)
+				break;
+			stops = stop_bits(text + block, '\n');
+			continue;
+		}
+		size_t stop = block + lowest_bit(stops);
+		size_t len = stop - start;
+		stops &= stops - 1;
+		if (len > text_max || text[stop] == '\0')
+			break;
+		char *record = records + size_t(filled++) * HL_RECORD_SIZE;
+		put_record(record, text + start,
+			   len > 0 && text[stop - 1] == '\r' ? len - 1 : len);
+		start = stop + 1;
+	}
+	f->start = start;
+	return filled;
+}
+
 // A file that became shorter than what was read was truncated: it is read
 // again from its top, and a line it cut is dropped, not printed as a
 // fragment.
@@ -111,8 +152,7 @@ static void follow_truncation(trace_feed *f)
 	f->in_line = false;
 }
 
-// Reads what the source has into the free end of the text buffer. A NUL
-// byte, which a record's text cannot hold, becomes '?'.
+// Reads what the source has into the free end of the text buffer.
 static long refill(trace_feed *f, bool *at_end)
 {
 	if (f->start > 0) {
@@ -120,8 +160,8 @@ static long refill(trace_feed *f, bool *at_end)
 		f->end -= f->start;
 		f->start = 0;
 	}
-	char *fresh = f->text + f->end;
-	long n = source_read(f->fd, fresh, feed_text_size - f->end, at_end);
+	long n = source_read(f->fd, f->text + f->end, feed_text_size - f->end,
+			     at_end);
 	f->no_writer = !f->is_file && *at_end;
 	if (n == 0 && *at_end && f->is_file)
 		follow_truncation(f);
@@ -130,9 +170,6 @@ static long refill(trace_feed *f, bool *at_end)
 	f->end += size_t(n);
 	f->offset += uint64_t(n);
 	f->grew_ms = now_ms();
-	for (char *p = fresh, *end = fresh + n;
-	     (p = static_cast<char *>(std::memchr(p, '\0', size_t(end - p))));)
-		*p++ = '?';
 	return n;
 }
 
@@ -151,6 +188,10 @@ static long fill_from_source(trace_feed *f, char *records, uint32_t capacity,
 	bool end = false;
 
 	while (filled < capacity) {
+		filled += take_lines(f, records + size_t(filled) * HL_RECORD_SIZE,
+				     capacity - filled);
+		if (filled == capacity)
+			break;
 		char *record = records + size_t(filled) * HL_RECORD_SIZE;
 		if (take_record(f, record, quiet && partial_line_due(f))) {
 			filled++;

@@ -163,8 +163,8 @@ TEST_F(StandIn, FileLinesBecomeRecordsAndLongLinesContinue)
 	std::string l79(79, 'a'), l80(80, 'b'), l200(200, 'c');
 	std::string euro = std::string(78, 'd') + "\xe2\x82\xac" + "e";
 	std::remove(path.c_str());
-	append(path, "one\n\nthree\r\n" + l79 + "\n" + l80 + "\n" + l200 + "\n" +
-			     euro + "\nnul\0byte\n"s + "partial");
+	append(path, "one\n\nthree\r\nzero\0byte\n"s + l79 + "\n" + l80 + "\n" +
+			     l200 + "\n" + euro + "\nnul\0byte\nend\r\n"s + "partial");
 	setenv("HARLEN_TRACE_SOURCE", path.c_str(), 1);
 	ASSERT_EQ(open_device(&handle), 0);
 
@@ -173,9 +173,10 @@ TEST_F(StandIn, FileLinesBecomeRecordsAndLongLinesContinue)
 		std::vector<std::string> part = read_records(handle, 2);
 		got.insert(got.end(), part.begin(), part.end());
 	}
-	std::vector<std::string> want = {"one", "", "three", l79, l80.substr(0, 79),
-		"b", l200.substr(0, 79), l200.substr(0, 79), l200.substr(0, 42),
-		std::string(78, 'd'), "\xe2\x82\xac" "e", "nul?byte"};
+	std::vector<std::string> want = {"one", "", "three", "zero?byte", l79,
+		l80.substr(0, 79), "b", l200.substr(0, 79), l200.substr(0, 79),
+		l200.substr(0, 42), std::string(78, 'd'), "\xe2\x82\xac" "e",
+		"nul?byte", "end"};
 	EXPECT_EQ(got, want);
 
 	// A line is one message, however many writes it took.
@@ -185,6 +186,26 @@ TEST_F(StandIn, FileLinesBecomeRecordsAndLongLinesContinue)
 	// Without its end, it goes out once the file has stopped growing.
 	append(path, "last");
 	EXPECT_EQ(read_until(handle, 1), std::vector<std::string>{"last"});
+}
+
+// Lines of every length one after another, so that line ends fall at every
+// place in the blocks the text is looked through in.
+TEST_F(StandIn, LinesOfEveryLengthInARow)
+{
+	std::string path = temp_path("lengths"), text;
+	std::vector<std::string> want;
+	for (std::size_t len = 0; len <= 170; len++) {
+		std::string line(len, char('a' + len % 26));
+		text += line + "\n";
+		for (std::size_t at = 0; at < len || at == 0; at += 79)
+			want.push_back(line.substr(at, 79));
+	}
+	append(path, text + text);
+	std::vector<std::string> twice = want;
+	want.insert(want.end(), twice.begin(), twice.end());
+	setenv("HARLEN_TRACE_SOURCE", path.c_str(), 1);
+	ASSERT_EQ(open_device(&handle), 0);
+	EXPECT_EQ(read_until(handle, want.size()), want);
 }
 
 // Truncated and written again, as by a log rotation: read again from the

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "harlen620.h"
 #include "keyqueue.h"
+#include "linescan.h"
 
 enum {
 	unit_number = 0,
@@ -93,18 +94,22 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 		count = HL_BATCH_RECORDS;
 	for (uint32_t i = 0; i < count; i++) {
 		const char *record = batch + std::size_t(i) * HL_RECORD_SIZE;
-		std::size_t len = strnlen(record, HL_RECORD_SIZE);
-		if (len == 0)
-			continue;
+		std::size_t len;
 		if (shown) {
+			len = strnlen(record, HL_RECORD_SIZE);
 			end = shown_text(end, record, len);
 		} else {
 			// The whole record, a copy of fixed size the compiler
 			// inlines; the room past the line is there anyway.
 			std::memcpy(end, record, HL_RECORD_SIZE);
+			uint64_t nuls = stop_bits(record, '\0');
+			len = nuls ? lowest_bit(nuls)
+				   : 64 + strnlen(record + 64, HL_RECORD_SIZE - 64);
 			end += len;
 		}
-		std::memcpy(end, output_line_end, line_end_len);
+		if (len == 0)
+			continue;
+		std::memcpy(end, output_line_end, output_line_end_max);
 		end += line_end_len;
 	}
 	return std::size_t(end - to);
