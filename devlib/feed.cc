@@ -28,6 +28,7 @@ int feed_open(trace_feed *f, const char *path)
 	f->offset = 0;
 	f->grew_ms = f->opened_ms = now_ms();
 	f->no_writer = false;
+	f->at_file_end = false;
 	f->sent = 0;
 	if (path && (f->fd = source_open(path, &f->is_file)) < 0)
 		return errno;
@@ -137,22 +138,27 @@ static uint32_t take_lines(trace_feed *f, char *records, uint32_t capacity)
 	return filled;
 }
 
-// A file that became shorter than what was read was truncated: it is read
-// again from its top, and a line it cut is dropped, not printed as a
-// fragment.
-static void follow_truncation(trace_feed *f)
+// At the end of a file, its size tells what came since: nothing (the size
+// is what was read), more, or a truncation. A truncated file is read again
+// from its top, and a line the truncation cut is dropped, not printed as a
+// fragment. Returns whether there is anything to read.
+static bool file_changed(trace_feed *f)
 {
 	long long size = source_size(f->fd);
-	if (size < 0 || uint64_t(size) >= f->offset)
-		return;
+	if (size < 0 || uint64_t(size) > f->offset)
+		return true;
+	if (uint64_t(size) == f->offset)
+		return false;
 	source_rewind(f->fd);
 	f->offset = 0;
 	while (f->end > f->start && f->text[f->end - 1] != '\n')
 		f->end--;
 	f->in_line = false;
+	return true;
 }
 
-// Reads what the source has into the free end of the text buffer.
+// Reads what the source has into the free end of the text buffer. At the
+// end of a file a quiet cycle costs one look at its size, not a read.
 static long refill(trace_feed *f, bool *at_end)
 {
 	if (f->start > 0) {
@@ -160,11 +166,14 @@ static long refill(trace_feed *f, bool *at_end)
 		f->end -= f->start;
 		f->start = 0;
 	}
+	if (f->at_file_end && !file_changed(f)) {
+		*at_end = true;
+		return 0;
+	}
 	long n = source_read(f->fd, f->text + f->end, feed_text_size - f->end,
 			     at_end);
 	f->no_writer = !f->is_file && *at_end;
-	if (n == 0 && *at_end && f->is_file)
-		follow_truncation(f);
+	f->at_file_end = f->is_file && *at_end;
 	if (n <= 0)
 		return n;
 	f->end += size_t(n);

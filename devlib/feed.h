@@ -24,6 +24,8 @@ struct trace_feed {
 	uint64_t offset;  // bytes read from the file since its top
 	uint64_t grew_ms; // when text last came
 	bool no_writer;   // a FIFO's last read found no writer
+	bool at_file_end; // a file's last read found its end: its size is
+			  // looked at before it is read again
 	// Room for a record's full 80 bytes past the end, so that a record is
 	// copied with one copy of fixed size.
 	char text[feed_text_size + HL_RECORD_SIZE];
