@@ -183,9 +183,12 @@ static long refill(trace_feed *f, bool *at_end)
 }
 
 // A line whose end has not come goes out as it is once its writer closed
-// (a FIFO) or the file stopped growing a while.
+// (a FIFO) or the file stopped growing a while. The clock is read only
+// when such a line is held.
 static bool partial_line_due(const trace_feed *f)
 {
+	if (f->start == f->end)
+		return false;
 	return f->is_file ? now_ms() - f->grew_ms >= feed_quiet_ms : f->no_writer;
 }
 
