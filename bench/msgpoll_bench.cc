@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,17 +177,19 @@ double cpu_ns(pid_t pid)
 	return ns;
 }
 
-// 3. Idle: msgpoll at its default interval on a terminal, with no messages;
-// its CPU time per second over ten seconds, once it has started. Beside it,
-// over the same seconds, a process that only polls for 200 ms in a loop:
-// what five wake-ups a second cost on this machine.
+// 3. Idle: msgpoll at its default interval on a terminal, on a quiet file,
+// once it has started. Beside it, over the same seconds: a process that only
+// polls for 200 ms in a loop (what five wake-ups a second cost here), and
+// one that makes the two calls of msgpoll's quiet cycle, a ppoll on its
+// terminal and a look at the file's size. Ten windows of a second; the
+// ratios are the medians of the windows'.
 void BM_Idle(benchmark::State &state)
 {
 	std::string empty = message_file() + ".empty";
 	std::fclose(std::fopen(empty.c_str(), "w"));
-	const double seconds = 10;
+	const int windows = 10;
 	for (auto _ : state) {
-		int terminal;
+		int terminal, calls_terminal;
 		pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
 		if (pid == 0) {
 			setenv("HARLEN_TRACE_SOURCE", empty.c_str(), 1);
@@ -197,21 +200,45 @@ void BM_Idle(benchmark::State &state)
 		if (floor == 0)
 			for (;;)
 				poll(nullptr, 0, 200);
+		pid_t calls = forkpty(&calls_terminal, nullptr, nullptr, nullptr);
+		if (calls == 0) {
+			int file = open(empty.c_str(), O_RDONLY);
+			sigset_t none;
+			sigemptyset(&none);
+			for (struct stat st;; fstat(file, &st)) {
+				pollfd key = {0, POLLIN, 0};
+				timespec pause = {0, 200000000};
+				ppoll(&key, 1, &pause, &none);
+			}
+		}
 		std::this_thread::sleep_for(std::chrono::seconds(1));
-		double before = cpu_ns(pid), floor_before = cpu_ns(floor);
-		std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-		double after = cpu_ns(pid), floor_after = cpu_ns(floor);
+		std::vector<double> ratios, calls_ratios;
+		double first = cpu_ns(pid), floor_first = cpu_ns(floor), calls_first = cpu_ns(calls);
+		double before = first, floor_before = floor_first, calls_before = calls_first;
+		for (int w = 0; w < windows; w++) {
+			std::this_thread::sleep_for(std::chrono::seconds(1));
+			double now = cpu_ns(pid), floor_now = cpu_ns(floor), calls_now = cpu_ns(calls);
+			ratios.push_back((now - before) / (floor_now - floor_before));
+			calls_ratios.push_back((calls_now - calls_before) / (floor_now - floor_before));
+			before = now, floor_before = floor_now, calls_before = calls_now;
+		}
 		if (write(terminal, "q", 1) != 1)
 			state.SkipWithError("could not type q");
 		int st;
 		waitpid(pid, &st, 0);
-		kill(floor, SIGKILL);
-		waitpid(floor, nullptr, 0);
+		for (pid_t loop : {floor, calls}) {
+			kill(loop, SIGKILL);
+			waitpid(loop, nullptr, 0);
+		}
 		close(terminal);
-		state.counters["cpu_ms_per_s"] = (after - before) / 1e6 / seconds;
-		state.counters["floor_cpu_ms_per_s"] =
-			(floor_after - floor_before) / 1e6 / seconds;
-		if (before < 0 || after < 0 || !WIFEXITED(st) || WEXITSTATUS(st) != 0)
+		close(calls_terminal);
+		state.counters["cpu_ms_per_s"] = (before - first) / 1e6 / windows;
+		state.counters["floor_cpu_ms_per_s"] = (floor_before - floor_first) / 1e6 / windows;
+		state.counters["calls_cpu_ms_per_s"] = (calls_before - calls_first) / 1e6 / windows;
+		state.counters["ratio"] = median(ratios);
+		state.counters["calls_ratio"] = median(calls_ratios);
+		if (first < 0 || floor_first < 0 || calls_first < 0 || !WIFEXITED(st) ||
+		    WEXITSTATUS(st) != 0)
 			state.SkipWithError("msgpoll did not run and quit on q");
 	}
 	std::remove(empty.c_str());
