@@ -8,6 +8,8 @@
 // test keeps its files in a folder of its own, removed when it passes.
 #include <gtest/gtest.h>
 
+#include "test_folder.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -214,21 +216,9 @@ void expect_mode(const termios &now, const termios &before)
 	EXPECT_EQ(now.c_cc[VTIME], before.c_cc[VTIME]);
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public TestFolder {
 protected:
-	void SetUp() override
-	{
-		std::string name = ::testing::TempDir() + "msgpoll_e2e_XXXXXX";
-		ASSERT_NE(mkdtemp(&name[0]), nullptr);
-		dir = name;
-	}
-	void TearDown() override
-	{
-		if (HasFailure())
-			ADD_FAILURE() << "the test's files are kept in " << dir;
-		else
-			std::filesystem::remove_all(dir);
-	}
+	EndToEnd() : TestFolder("msgpoll_e2e_") {}
 
 	std::string path(const std::string &name) const { return dir + "/" + name; }
 
@@ -326,7 +316,6 @@ protected:
 		expect_mode(after, r.mode_before);
 	}
 
-	std::string dir;
 	int runs = 0;
 };
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_folder.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,25 +70,16 @@ std::vector<std::string> read_until(hl_handle handle, std::size_t want)
 	return got;
 }
 
-// Each test's files live in a folder of its own, removed when it passes.
-class StandIn : public ::testing::Test {
+class StandIn : public TestFolder {
 protected:
-	void SetUp() override
-	{
-		std::string name = ::testing::TempDir() + "msgpoll_standin_XXXXXX";
-		ASSERT_NE(mkdtemp(&name[0]), nullptr);
-		dir = name;
-	}
+	StandIn() : TestFolder("msgpoll_standin_") {}
 	void TearDown() override
 	{
 		unsetenv("HARLEN_TRACE_SOURCE");
 		unsetenv("HARLEN_FAULT");
 		if (handle)
 			hl_close(handle);
-		if (HasFailure())
-			ADD_FAILURE() << "the test's files are kept in " << dir;
-		else
-			std::filesystem::remove_all(dir);
+		TestFolder::TearDown();
 	}
 	std::string temp_path(const char *name) const { return dir + "/" + name; }
 	// What hl_report_error writes for each status, label "hl_open".
@@ -109,7 +102,6 @@ protected:
 		return text.str();
 	}
 	hl_handle handle = nullptr;
-	std::string dir;
 };
 
 TEST(DeviceName, FitsTheBufferOrFails)
