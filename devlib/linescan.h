@@ -12,8 +12,9 @@
 #include <emmintrin.h>
 #endif
 
-// Bit k is set when p[k] is '\0' or stop, for the 64 bytes p[0..64).
-inline uint64_t stop_bits(const char *p, char stop)
+// Bit k is set when p[k] is '\0' or stop, for the 64 bytes p[0..64). With
+// copy_to, the 64 bytes are copied there too, as they are looked at.
+inline uint64_t stop_bits(const char *p, char stop, char *copy_to = nullptr)
 {
 	uint64_t bits = 0;
 #if defined(__SSE2__)
@@ -21,14 +22,19 @@ inline uint64_t stop_bits(const char *p, char stop)
 	for (int k = 0; k < 4; k++) {
 		__m128i v = _mm_loadu_si128(
 			reinterpret_cast<const __m128i *>(p + 16 * k));
+		if (copy_to)
+			_mm_storeu_si128(reinterpret_cast<__m128i *>(copy_to + 16 * k), v);
 		// A byte is '\0' or stop when it or its xor with stop is 0.
 		__m128i hit = _mm_cmpeq_epi8(
 			_mm_min_epu8(v, _mm_xor_si128(v, end)), nul);
 		bits |= uint64_t(unsigned(_mm_movemask_epi8(hit))) << (16 * k);
 	}
 #else
-	for (int k = 0; k < 64; k++)
+	for (int k = 0; k < 64; k++) {
+		if (copy_to)
+			copy_to[k] = p[k];
 		bits |= uint64_t(p[k] == '\0' || p[k] == stop) << k;
+	}
 #endif
 	return bits;
 }
