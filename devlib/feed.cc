@@ -42,10 +42,13 @@ void feed_close(trace_feed *f)
 	f->fd = -1;
 }
 
-// One copy of fixed size, which the compiler inlines: text has the room.
+// The line's first 64 bytes, and the last 16 only for a longer line:
+// copies of fixed size, which the compiler inlines. text has the room.
 static void put_record(char *record, const char *text, size_t len)
 {
-	std::memcpy(record, text, HL_RECORD_SIZE);
+	std::memcpy(record, text, 64);
+	if (len > 64)
+		std::memcpy(record + 64, text + 64, HL_RECORD_SIZE - 64);
 	record[len] = '\0';
 }
 
@@ -108,15 +111,16 @@ static bool take_record(trace_feed *f, char *record, bool settle)
 // number of records filled.
 static uint32_t take_lines(trace_feed *f, char *records, uint32_t capacity)
 {
-	if (f->in_line)
+	if (f->in_line || f->end - f->start < HL_RECORD_SIZE)
 		return 0;
 	const char *text = f->text;
-	const size_t end = f->end;
+	const size_t last_start = f->end - HL_RECORD_SIZE; // a record's worth on
 	size_t start = f->start, block = start;
 	uint64_t stops = stop_bits(text + block, '\n');
-	uint32_t filled = 0;
+	char *record = records;
+	char *const records_end = records + size_t(capacity) * HL_RECORD_SIZE;
 
-	while (filled < capacity && end - start >= HL_RECORD_SIZE) {
+	while (record < records_end && start <= last_start) {
 		if (stops == 0) {
 			block += 64;
 			if (block - start > text_max)
@@ -129,13 +133,14 @@ static uint32_t take_lines(trace_feed *f, char *records, uint32_t capacity)
 		stops &= stops - 1;
 		if (len > text_max || text[stop] == '\0')
 			break;
-		char *record = records + size_t(filled++) * HL_RECORD_SIZE;
-		put_record(record, text + start,
-			   len > 0 && text[stop - 1] == '\r' ? len - 1 : len);
+		if (len > 0 && text[stop - 1] == '\r')
+			len--;
+		put_record(record, text + start, len);
+		record += HL_RECORD_SIZE;
 		start = stop + 1;
 	}
 	f->start = start;
-	return filled;
+	return uint32_t(size_t(record - records) / HL_RECORD_SIZE);
 }
 
 // At the end of a file, its size tells what came since: nothing (the size
