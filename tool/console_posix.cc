@@ -168,6 +168,9 @@ static bool wait_once(msec until, msec now)
 
 int console_pause(uint32_t ms)
 {
+	// -s 0 without a keyboard, to a file: nothing to wait for or look at.
+	if (ms == 0 && keyboard < 0 && watched_out < 0 && !reader.stage)
+		return 0;
 	// With a quit key waiting, only a look: the output may have gone.
 	msec deadline = now_ms() + (key_queue_has_quit(&keys) ? 0 : msec(ms));
 	do {
