@@ -2,7 +2,6 @@
 #include "linescan.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,14 +10,6 @@ enum {
 	demo_per_second = 5,
 };
 
-static uint64_t now_ms()
-{
-	using namespace std::chrono;
-	return uint64_t(duration_cast<milliseconds>(
-				steady_clock::now().time_since_epoch())
-				.count());
-}
-
 int feed_open(trace_feed *f, const char *path)
 {
 	f->fd = -1;
@@ -26,7 +17,7 @@ int feed_open(trace_feed *f, const char *path)
 	f->in_line = false;
 	f->start = f->end = 0;
 	f->offset = 0;
-	f->grew_ms = f->opened_ms = now_ms();
+	f->grew_ms = f->opened_ms = clock_ms();
 	f->no_writer = false;
 	f->at_file_end = false;
 	f->sent = 0;
@@ -183,7 +174,7 @@ static long refill(trace_feed *f, bool *at_end)
 		return n;
 	f->end += size_t(n);
 	f->offset += uint64_t(n);
-	f->grew_ms = now_ms();
+	f->grew_ms = clock_ms();
 	return n;
 }
 
@@ -194,7 +185,7 @@ static bool partial_line_due(const trace_feed *f)
 {
 	if (f->start == f->end)
 		return false;
-	return f->is_file ? now_ms() - f->grew_ms >= feed_quiet_ms : f->no_writer;
+	return f->is_file ? clock_ms() - f->grew_ms >= feed_quiet_ms : f->no_writer;
 }
 
 static long fill_from_source(trace_feed *f, char *records, uint32_t capacity,
@@ -247,7 +238,7 @@ static void demo_message(char *record, uint32_t seq, uint64_t at_ms)
 
 static long fill_from_demo(trace_feed *f, char *records, uint32_t capacity)
 {
-	uint64_t elapsed = now_ms() - f->opened_ms;
+	uint64_t elapsed = clock_ms() - f->opened_ms;
 	uint64_t due = elapsed * demo_per_second / 1000 + 1;
 	uint32_t filled = 0;
 

@@ -55,5 +55,7 @@ long long source_size(int fd);
 // Reads on from the file's top.
 void source_rewind(int fd);
 void source_close(int fd);
+// Milliseconds on a clock that only goes forward.
+uint64_t clock_ms();
 
 #endif

@@ -2,6 +2,7 @@
 // blocking, so the device opens before any writer has come; a writer that
 // comes later, or after an earlier one closed, is read all the same.
 #include <cerrno>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,4 +49,11 @@ void source_rewind(int fd)
 void source_close(int fd)
 {
 	close(fd);
+}
+
+uint64_t clock_ms()
+{
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
 }

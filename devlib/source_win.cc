@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include "feed.h"
 
@@ -44,4 +45,9 @@ void source_rewind(int fd)
 void source_close(int fd)
 {
 	_close(fd);
+}
+
+uint64_t clock_ms()
+{
+	return GetTickCount64();
 }

@@ -9,14 +9,16 @@
 //                        comma-separated list of open=S, read@N=S (the N-th
 //                        read), read@end=S (the first read that finds the
 //                        file at its end) and close=S, blanks allowed
-//                        around items and values. Each fires once.
+//                        around items and values, at most 64 items. Each
+//                        fires once.
+//
+// The stand-in needs no C++ library, as a driver's library would not: a
+// program that loads it loads only the C library with it.
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "feed.h"
 #include "harlen620.h"
@@ -34,6 +36,9 @@ enum {
 	null_argument = 5,
 	source_failed = 6,
 	bad_fault_setting = 7,
+
+	fault_max = 64,   // items in HARLEN_FAULT
+	text_max = 4096, // a source's path, a bad item, kept for the report
 };
 
 // A planned fault: the operation, for a read which one (0: the first at
@@ -48,14 +53,15 @@ struct fault {
 static struct {
 	bool open;
 	unsigned long reads;
-	std::vector<fault> faults; // those yet to fire
+	fault faults[fault_max]; // those yet to fire
+	int fault_count;
 	trace_feed feed;
 } device;
 
-static int last_errno;            // what the source last failed with
-static std::string source_path;   // the source named at the last open
-static std::string bad_item;      // the HARLEN_FAULT item not understood
-static hl_status last_injected;   // the status a planned fault last returned
+static int last_errno;             // what the source last failed with
+static char source_path[text_max]; // the source named at the last open
+static char bad_item[text_max];    // the HARLEN_FAULT item not understood
+static hl_status last_injected;    // the status a planned fault last returned
 
 static const char device_prefix[] = "harlen";
 
@@ -73,47 +79,63 @@ extern "C" HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer,
 	return buffer;
 }
 
-static std::string trimmed(const std::string &s)
+// Some text of HARLEN_FAULT: the bytes [begin, end).
+struct span {
+	const char *begin, *end;
+};
+
+static span trimmed(span s)
 {
-	std::size_t first = 0, last = s.size();
-	while (first < last && std::isspace(static_cast<unsigned char>(s[first])))
-		first++;
-	while (last > first && std::isspace(static_cast<unsigned char>(s[last - 1])))
-		last--;
-	return s.substr(first, last - first);
+	while (s.begin < s.end && std::isspace(static_cast<unsigned char>(*s.begin)))
+		s.begin++;
+	while (s.end > s.begin && std::isspace(static_cast<unsigned char>(s.end[-1])))
+		s.end--;
+	return s;
+}
+
+static size_t length(span s)
+{
+	return size_t(s.end - s.begin);
+}
+
+static bool is(span s, const char *word)
+{
+	return length(s) == std::strlen(word) && std::memcmp(s.begin, word, length(s)) == 0;
 }
 
 // A whole text of decimal digits, with an optional sign, within [low, high].
-static bool read_number(const std::string &text, long long low, long long high,
-			long long *value)
+static bool read_number(span s, long long low, long long high, long long *value)
 {
-	if (text.empty() || text.size() > 19)
+	char text[20];
+	if (length(s) == 0 || length(s) >= sizeof text)
 		return false;
+	std::memcpy(text, s.begin, length(s));
+	text[length(s)] = '\0';
 	char *end;
 	errno = 0;
-	*value = std::strtoll(text.c_str(), &end, 10);
+	*value = std::strtoll(text, &end, 10);
 	return errno == 0 && *end == '\0' && !std::isspace(static_cast<unsigned char>(text[0])) &&
 	       *value >= low && *value <= high;
 }
 
 // One item of HARLEN_FAULT: open=S, close=S, read@N=S or read@end=S.
-static bool read_fault(const std::string &item, fault *f)
+static bool read_fault(span item, fault *f)
 {
-	std::size_t eq = item.find('=');
-	if (eq == std::string::npos)
+	const char *eq = static_cast<const char *>(std::memchr(item.begin, '=', length(item)));
+	if (!eq)
 		return false;
-	std::string name = trimmed(item.substr(0, eq));
+	span name = trimmed({item.begin, eq});
 	long long status, read = 0;
-	if (!read_number(trimmed(item.substr(eq + 1)), INT32_MIN, INT32_MAX, &status) ||
+	if (!read_number(trimmed({eq + 1, item.end}), INT32_MIN, INT32_MAX, &status) ||
 	    status == 0)
 		return false;
 	f->status = hl_status(status);
-	if (name == "open" || name == "close") {
-		f->op = name == "open" ? fault_open : fault_close;
-	} else if (name.compare(0, 5, "read@") == 0 &&
-		   (name == "read@end" ||
-		    (std::isdigit(static_cast<unsigned char>(name[5])) &&
-		     read_number(name.substr(5), 1, 999999999999LL, &read)))) {
+	if (is(name, "open") || is(name, "close")) {
+		f->op = is(name, "open") ? fault_open : fault_close;
+	} else if (length(name) > 5 && std::memcmp(name.begin, "read@", 5) == 0 &&
+		   (is(name, "read@end") ||
+		    (std::isdigit(static_cast<unsigned char>(name.begin[5])) &&
+		     read_number({name.begin + 5, name.end}, 1, 999999999999LL, &read)))) {
 		f->op = fault_read;
 	} else {
 		return false;
@@ -122,27 +144,28 @@ static bool read_fault(const std::string &item, fault *f)
 	return true;
 }
 
-// Reads the whole list; false, with the item in bad_item, at the first
-// item not understood or one that plans the same fault twice.
-static bool read_fault_plan(const char *text, std::vector<fault> *plan)
+// Reads the whole list into plan; false, with the item in bad_item, at the
+// first item not understood, one that plans the same fault twice, or one
+// past the most.
+static bool read_fault_plan(const char *text, fault *plan, int *count)
 {
-	plan->clear();
-	if (!text || trimmed(text).empty())
+	*count = 0;
+	if (!text || length(trimmed({text, text + std::strlen(text)})) == 0)
 		return true;
-	std::string rest = text;
-	for (std::size_t at = 0;;) {
-		std::size_t comma = rest.find(',', at);
-		std::string item = trimmed(rest.substr(at, comma - at));
+	for (const char *at = text;;) {
+		const char *comma = std::strchr(at, ',');
+		span item = trimmed({at, comma ? comma : at + std::strlen(at)});
 		fault f;
-		bool ok = read_fault(item, &f);
-		for (const fault &g : *plan)
-			ok = ok && (g.op != f.op || g.read != f.read);
+		bool ok = *count < fault_max && read_fault(item, &f);
+		for (int i = 0; i < *count; i++)
+			ok = ok && (plan[i].op != f.op || plan[i].read != f.read);
 		if (!ok) {
-			bad_item = item;
+			std::snprintf(bad_item, sizeof bad_item, "%.*s", int(length(item)),
+				      item.begin);
 			return false;
 		}
-		plan->push_back(f);
-		if (comma == std::string::npos)
+		plan[(*count)++] = f;
+		if (!comma)
 			return true;
 		at = comma + 1;
 	}
@@ -150,12 +173,13 @@ static bool read_fault_plan(const char *text, std::vector<fault> *plan)
 
 // Returns the status of the planned fault for op (and read), once: the
 // plan forgets it. 0 when none is planned.
-static hl_status injected(std::vector<fault> &plan, fault_op op, unsigned long read = 0)
+static hl_status injected(fault *plan, int *count, fault_op op, unsigned long read = 0)
 {
-	for (auto f = plan.begin(); f != plan.end(); ++f) {
-		if (f->op == op && f->read == read) {
-			last_injected = f->status;
-			plan.erase(f);
+	for (int i = 0; i < *count; i++) {
+		if (plan[i].op == op && plan[i].read == read) {
+			last_injected = plan[i].status;
+			std::memmove(plan + i, plan + i + 1, sizeof *plan * size_t(*count - i - 1));
+			--*count;
 			return last_injected;
 		}
 	}
@@ -177,17 +201,18 @@ extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
 	if (device.open)
 		return device_busy;
 
-	std::vector<fault> plan;
-	if (!read_fault_plan(std::getenv("HARLEN_FAULT"), &plan))
+	fault plan[fault_max];
+	int planned;
+	if (!read_fault_plan(std::getenv("HARLEN_FAULT"), plan, &planned))
 		return bad_fault_setting;
-	if (hl_status status = injected(plan, fault_open))
+	if (hl_status status = injected(plan, &planned, fault_open))
 		return status;
 
 	// Empty, as unset: the demo driver.
 	const char *source = std::getenv("HARLEN_TRACE_SOURCE");
 	if (source && !*source)
 		source = nullptr;
-	source_path = source ? source : "";
+	std::snprintf(source_path, sizeof source_path, "%s", source ? source : "");
 	int err = feed_open(&device.feed, source);
 	if (err != 0) {
 		last_errno = err;
@@ -195,7 +220,8 @@ extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
 	}
 	device.open = true;
 	device.reads = 0;
-	device.faults = plan;
+	std::memcpy(device.faults, plan, sizeof *plan * size_t(planned));
+	device.fault_count = planned;
 	*handle = &device;
 	return 0;
 }
@@ -213,7 +239,8 @@ extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle,
 	if (!first_record || !count)
 		return null_argument;
 
-	if (hl_status status = injected(device.faults, fault_read, ++device.reads))
+	if (hl_status status = injected(device.faults, &device.fault_count, fault_read,
+						++device.reads))
 		return status;
 
 	bool at_end;
@@ -222,7 +249,7 @@ extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle,
 		last_errno = errno;
 		return source_failed;
 	}
-	hl_status at_end_fault = at_end ? injected(device.faults, fault_read) : 0;
+	hl_status at_end_fault = at_end ? injected(device.faults, &device.fault_count, fault_read) : 0;
 	if (at_end_fault != 0)
 		return at_end_fault;
 	*count = uint32_t(filled);
@@ -233,7 +260,7 @@ extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 {
 	if (!is_open(handle))
 		return bad_handle;
-	if (hl_status status = injected(device.faults, fault_close))
+	if (hl_status status = injected(device.faults, &device.fault_count, fault_close))
 		return status;
 	feed_close(&device.feed);
 	device.open = false;
@@ -254,11 +281,11 @@ static const char *meaning(hl_status status)
 	case null_argument: return "null argument";
 	case source_failed:
 		std::snprintf(text, sizeof text, "trace source %s: %s",
-			      source_path.c_str(), std::strerror(last_errno));
+			      source_path, std::strerror(last_errno));
 		return text;
 	case bad_fault_setting:
 		std::snprintf(text, sizeof text, "HARLEN_FAULT item not understood: \"%s\"",
-			      bad_item.c_str());
+			      bad_item);
 		return text;
 	default: return "unknown status";
 	}

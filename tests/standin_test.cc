@@ -247,6 +247,17 @@ TEST_F(StandIn, FaultsFireWhereTheyArePlanned)
 		setenv("HARLEN_FAULT", bad, 1);
 		EXPECT_EQ(open_device(&handle), 7) << bad;
 	}
+	std::string most = "close=1"; // 64 items are planned, a 65th is too many
+	for (int n = 1; n < 64; n++)
+		most += ",read@" + std::to_string(n) + "=1";
+	setenv("HARLEN_FAULT", most.c_str(), 1);
+	ASSERT_EQ(open_device(&handle), 0);
+	EXPECT_EQ(hl_close(handle), 1);
+	EXPECT_EQ(hl_close(handle), 0);
+	setenv("HARLEN_FAULT", (most + ",read@65=1").c_str(), 1);
+	EXPECT_EQ(open_device(&handle), 7);
+	EXPECT_EQ(reports({7}),
+		  "hl_open: status 7 (HARLEN_FAULT item not understood: \"read@65=1\")\n");
 	setenv("HARLEN_FAULT", "open=1, read@2=5, jump=1", 1);
 	EXPECT_EQ(open_device(&handle), 7);
 	EXPECT_EQ(reports({7}),
