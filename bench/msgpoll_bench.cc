@@ -80,25 +80,36 @@ void BM_OneWrite(benchmark::State &state)
 }
 BENCHMARK(BM_OneWrite);
 
-// 2. The whole process: msgpoll -s 0 copying a million 60-byte lines from
-// the stand-in to a file, in full batches, against dd copying the same file
-// in writes of one batch's size (the most that one write per batch leaves
+// 2. The whole process: msgpoll -s 0 copying a million lines from the
+// stand-in to a file, in full batches, against dd copying the same file in
+// writes of one batch's size (the most that one write per batch leaves
 // possible) and cat, run side by side so that all meet the same machine;
-// the figures are the medians of the runs' ratios.
+// the figures are the medians of the runs' ratios. The lines are all 60
+// bytes long, or, with the argument 1, of 41 to 60 bytes mixed.
 const int messages = 1000000;
 const int pairs = 11;
 const int line_bytes = 60;
+std::vector<std::string> made_files; // removed at the end
 
-const std::string &message_file()
+std::string bench_file(const char *suffix)
 {
-	static std::string path;
-	if (path.empty()) {
-		path = "/tmp/msgpoll_bench_" + std::to_string(getpid()) + ".in";
-		std::FILE *f = std::fopen(path.c_str(), "w");
-		for (uint32_t i = 0; i < messages; i++)
-			std::fprintf(f, "%s\n", trace_line(i).substr(0, line_bytes - 1).c_str());
-		std::fclose(f);
+	return "/tmp/msgpoll_bench_" + std::to_string(getpid()) + suffix;
+}
+
+std::string message_file(bool mixed)
+{
+	std::string path = bench_file(mixed ? ".mixed" : ".in");
+	if (std::find(made_files.begin(), made_files.end(), path) != made_files.end())
+		return path;
+	made_files.push_back(path);
+	std::FILE *f = std::fopen(path.c_str(), "w");
+	for (uint32_t i = 0; i < messages; i++) {
+		std::string line = trace_line(i);
+		line.resize(mixed ? std::min<size_t>(line.size(), line_bytes - 1)
+				  : line_bytes - 1, 'x');
+		std::fprintf(f, "%s\n", line.c_str());
 	}
+	std::fclose(f);
 	return path;
 }
 
@@ -136,17 +147,21 @@ double median(std::vector<double> v)
 
 void BM_MsgpollAgainstCat(benchmark::State &state)
 {
-	setenv("HARLEN_TRACE_SOURCE", message_file().c_str(), 1);
+	std::string in = message_file(state.range(0) == 1);
+	setenv("HARLEN_TRACE_SOURCE", in.c_str(), 1);
 	setenv("HARLEN_FAULT", "read@end=1", 1); // ends after the last batch
-	std::string out = message_file() + ".out";
-	std::string dd_in = "if=" + message_file();
-	std::string dd_bs = "bs=" + std::to_string(HL_BATCH_RECORDS * line_bytes);
+	std::string out = in + ".out";
+	std::string dd_in = "if=" + in;
+	// One batch's bytes: with mixed lengths, a batch's on average.
+	struct stat st;
+	stat(in.c_str(), &st);
+	std::string dd_bs = "bs=" + std::to_string(st.st_size / (messages / HL_BATCH_RECORDS));
 	std::vector<double> msgpoll, cat, ratios, dd_ratios;
 	for (auto _ : state) {
 		for (int i = 0; i < pairs; i++) {
 			double m, c, d;
 			if (run_to_file({MSGPOLL_PATH, "-s", "0"}, out, &m) != 1 ||
-			    run_to_file({"/bin/cat", message_file().c_str()}, out, &c) != 0 ||
+			    run_to_file({"/bin/cat", in.c_str()}, out, &c) != 0 ||
 			    run_to_file({"/bin/dd", dd_in.c_str(), dd_bs.c_str()}, out, &d) != 0)
 				state.SkipWithError("msgpoll, cat or dd failed");
 			msgpoll.push_back(m);
@@ -163,7 +178,7 @@ void BM_MsgpollAgainstCat(benchmark::State &state)
 	state.counters["ratio"] = median(ratios);
 	state.counters["dd_ratio"] = median(dd_ratios);
 }
-BENCHMARK(BM_MsgpollAgainstCat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_MsgpollAgainstCat)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // CPU time a process has run, in nanoseconds (Linux: /proc/PID/schedstat).
 double cpu_ns(pid_t pid)
@@ -185,7 +200,7 @@ double cpu_ns(pid_t pid)
 // ratios are the medians of the windows'.
 void BM_Idle(benchmark::State &state)
 {
-	std::string empty = message_file() + ".empty";
+	std::string empty = bench_file(".empty");
 	std::fclose(std::fopen(empty.c_str(), "w"));
 	const int windows = 10;
 	for (auto _ : state) {
@@ -252,7 +267,7 @@ int main(int argc, char **argv)
 	benchmark::Initialize(&argc, argv);
 	benchmark::RunSpecifiedBenchmarks();
 	benchmark::Shutdown();
-	if (!message_file().empty())
-		std::remove(message_file().c_str());
+	for (const std::string &path : made_files)
+		std::remove(path.c_str());
 	return 0;
 }
