@@ -172,14 +172,16 @@ int console_pause(uint32_t ms)
 	if (ms == 0 && keyboard < 0 && watched_out < 0 && !reader.stage)
 		return 0;
 	// With a quit key waiting, only a look: the output may have gone.
-	msec deadline = now_ms() + (key_queue_has_quit(&keys) ? 0 : msec(ms));
+	msec now = now_ms();
+	msec deadline = now + (key_queue_has_quit(&keys) ? 0 : msec(ms));
 	do {
-		if (wait_once(reader.stage ? rest_due : deadline, now_ms())) {
+		if (wait_once(reader.stage ? rest_due : deadline, now)) {
 			raise(SIGPIPE); // ends msgpoll as a write would,
 			return EPIPE;   // unless SIGPIPE is ignored
 		}
-		if (reader.stage && (keyboard < 0 || now_ms() >= rest_due))
+		now = now_ms();
+		if (reader.stage && (keyboard < 0 || now >= rest_due))
 			key_queue_put(&keys, key_cut_short(&reader));
-	} while (!key_queue_has_quit(&keys) && (now_ms() < deadline || reader.stage));
+	} while (!key_queue_has_quit(&keys) && (now < deadline || reader.stage));
 	return 0;
 }

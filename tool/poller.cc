@@ -159,6 +159,8 @@ static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
 				"Could not get trace data from device");
 		return 1;
 	}
+	if (count == 0)
+		return -1; // a quiet device: nothing to lay out or write
 	if (int errnum = print_batch(out, batch[0], count, shown)) {
 		report_write_error(err, errnum);
 		return 1;
