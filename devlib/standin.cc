@@ -38,7 +38,7 @@ enum {
 	bad_fault_setting = 7,
 
 	fault_max = 64,   // items in HARLEN_FAULT
-	text_max = 4096, // a source's path, a bad item, kept for the report
+	kept_text_max = 4096, // a source's path, a bad item, kept for the report
 };
 
 // A planned fault: the operation, for a read which one (0: the first at
@@ -59,8 +59,8 @@ static struct {
 } device;
 
 static int last_errno;             // what the source last failed with
-static char source_path[text_max]; // the source named at the last open
-static char bad_item[text_max];    // the HARLEN_FAULT item not understood
+static char source_path[kept_text_max]; // the source named at the last open
+static char bad_item[kept_text_max];    // the HARLEN_FAULT item not understood
 static hl_status last_injected;    // the status a planned fault last returned
 
 static const char device_prefix[] = "harlen";
