@@ -37,7 +37,7 @@ enum {
 	source_failed = 6,
 	bad_fault_setting = 7,
 
-	fault_max = 64,   // items in HARLEN_FAULT
+	fault_max = 64,       // items in HARLEN_FAULT
 	kept_text_max = 4096, // a source's path, a bad item, kept for the report
 };
 
@@ -58,10 +58,10 @@ static struct {
 	trace_feed feed;
 } device;
 
-static int last_errno;             // what the source last failed with
+static int last_errno;                  // what the source last failed with
 static char source_path[kept_text_max]; // the source named at the last open
 static char bad_item[kept_text_max];    // the HARLEN_FAULT item not understood
-static hl_status last_injected;    // the status a planned fault last returned
+static hl_status last_injected;         // the status a planned fault last returned
 
 static const char device_prefix[] = "harlen";
 
