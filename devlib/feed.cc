@@ -140,7 +140,7 @@ static uint32_t take_lines(trace_feed *f, char *records, uint32_t capacity)
 // fragment. Returns whether there is anything to read.
 static bool file_changed(trace_feed *f)
 {
-	long long size = source_size(f->fd);
+	long long size = source_size(f->fd, f->offset);
 	if (size < 0 || uint64_t(size) > f->offset)
 		return true;
 	if (uint64_t(size) == f->offset)

@@ -35,10 +35,14 @@ long source_read(int fd, char *buffer, size_t size, bool *at_end)
 	}
 }
 
-long long source_size(int fd)
+// The size by a seek to the end, which costs a quiet cycle less than a
+// stat; the read position goes back to offset when that is not the end.
+long long source_size(int fd, uint64_t offset)
 {
-	struct stat st;
-	return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? (long long)st.st_size : -1;
+	off_t size = lseek(fd, 0, SEEK_END);
+	if (size >= 0 && uint64_t(size) != offset)
+		lseek(fd, off_t(offset), SEEK_SET);
+	return size;
 }
 
 void source_rewind(int fd)
