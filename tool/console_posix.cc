@@ -1,7 +1,7 @@
 // Key intake and the pause on POSIX systems: keys from the controlling
 // terminal (/dev/tty), read only in the pause's waits, in bulk.
 //
-// The pause waits in one ppoll on the keyboard, and on standard output
+// The pause makes one wait on the keyboard, and on standard output
 // when that is a pipe or socket, so that a reader that left ends msgpoll
 // even while the device is quiet. A quiet foreground cycle asks the
 // terminal nothing else: the foreground is looked at anew only after a
@@ -11,13 +11,13 @@
 #include <cerrno>
 #include <ctime>
 
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "keyqueue.h"
 #include "keyseq.h"
 #include "terminal_posix.h"
+#include "wait_posix.h"
 
 enum {
 	// How long the rest of a key's bytes may take once its first byte is
@@ -148,20 +148,13 @@ static bool wait_once(msec until, msec now)
 	if (keyboard >= 0 && !keys_now && wait > background_look_ms)
 		wait = background_look_ms;
 
-	pollfd fds[2];
-	nfds_t n = 0;
-	if (keys_now)
-		fds[n++] = {keyboard, POLLIN, 0};
-	if (watched_out >= 0)
-		fds[n++] = {watched_out, 0, 0};
-	timespec t = {time_t(wait / 1000), long(wait % 1000) * 1000000L};
-	if (ppoll(fds, n, &t, terminal_wait_mask()) <= 0)
-		return false;
-	if (watched_out >= 0 && fds[n - 1].revents & (POLLERR | POLLHUP))
+	int came = wait_events(keys_now ? keyboard : -1, watched_out, wait,
+			       terminal_wait_mask());
+	if (came & wait_out_gone)
 		return true;
-	if (keys_now && fds[0].revents & POLLIN)
+	if (came & wait_key)
 		take_typed_keys();
-	else if (keys_now && fds[0].revents)
+	else if (came & wait_key_gone)
 		hang_up();
 	return false;
 }
