@@ -979,12 +979,21 @@ TEST(Shell, StoppedThenContinuedInTheBackground)
 	sh.await("Stopped");
 	sh.say("bg");
 	sh.await("&");
-	sh.say("sleep 1; echo \"slept\"");
-	sh.say("true"); // waits in the terminal for the shell while sleep runs
+	// A line typed while sleep runs waits, complete, in the terminal for
+	// the shell.
+	sh.say("echo \"up\"; sleep 1; echo \"slept\"");
+	sh.await("up\r\n");
+	sh.say("true");
 	long before = child::cpu_ticks_of(job);
 	sh.await("slept");
 	EXPECT_LT(child::cpu_ticks_of(job) - before, 10) << "spins";
 	sh.signal_job(job, SIGTERM);
+	// Ended (a zombie, or reaped), so that the shell tells at its next
+	// prompt.
+	EXPECT_TRUE(eventually([&] {
+		std::vector<std::string> f = stat_fields(job);
+		return f.empty() || f[0] == "Z";
+	}));
 	sh.say("");
 	sh.await("Terminated");
 	sh.leave();
