@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -195,68 +196,87 @@ double cpu_ns(pid_t pid)
 // 3. Idle: msgpoll at its default interval on a terminal, on a quiet file,
 // once it has started. Beside it, over the same seconds: a process that only
 // polls for 200 ms in a loop (what five wake-ups a second cost here), and
-// one that makes the two calls of msgpoll's quiet cycle, a ppoll on its
-// terminal and a look at the file's size. Ten windows of a second; the
-// ratios are the medians of the windows'.
+// one that makes the two calls of msgpoll's quiet cycle, a wait on its
+// terminal and a seek to the file's end. Processes that wake together
+// change what each wake-up costs the others, and that stays so for as long
+// as they run: so each trial starts the three afresh, a third of an
+// interval apart and each time in another order, and the ratios are the
+// medians of the trials'.
+enum idler { bare_loop, msgpoll_itself, two_calls };
+
+pid_t start_idler(idler kind, const std::string &empty, int *terminal)
+{
+	pid_t pid = forkpty(terminal, nullptr, nullptr, nullptr);
+	if (pid != 0)
+		return pid;
+	if (kind == msgpoll_itself) {
+		setenv("HARLEN_TRACE_SOURCE", empty.c_str(), 1);
+		execl(MSGPOLL_PATH, MSGPOLL_PATH, (char *)nullptr);
+		_exit(127);
+	}
+	if (kind == bare_loop)
+		for (;;)
+			poll(nullptr, 0, 200);
+	int file = open(empty.c_str(), O_RDONLY);
+	int set = epoll_create1(0);
+	epoll_event key = {};
+	key.events = EPOLLIN;
+	epoll_ctl(set, EPOLL_CTL_ADD, 0, &key);
+	sigset_t none;
+	sigemptyset(&none);
+	for (;; lseek(file, 0, SEEK_END))
+		epoll_pwait(set, &key, 1, 200, &none);
+}
+
 void BM_Idle(benchmark::State &state)
 {
 	std::string empty = bench_file(".empty");
 	std::fclose(std::fopen(empty.c_str(), "w"));
-	const int windows = 10;
+	const int trials = 9;
+	const double window_s = 2;
+	std::vector<double> ratios, calls_ratios, used[3];
+	bool ran = true;
 	for (auto _ : state) {
-		int terminal, calls_terminal;
-		pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-		if (pid == 0) {
-			setenv("HARLEN_TRACE_SOURCE", empty.c_str(), 1);
-			execl(MSGPOLL_PATH, MSGPOLL_PATH, (char *)nullptr);
-			_exit(127);
-		}
-		pid_t floor = fork();
-		if (floor == 0)
-			for (;;)
-				poll(nullptr, 0, 200);
-		pid_t calls = forkpty(&calls_terminal, nullptr, nullptr, nullptr);
-		if (calls == 0) {
-			int file = open(empty.c_str(), O_RDONLY);
-			sigset_t none;
-			sigemptyset(&none);
-			for (struct stat st;; fstat(file, &st)) {
-				pollfd key = {0, POLLIN, 0};
-				timespec pause = {0, 200000000};
-				ppoll(&key, 1, &pause, &none);
+		for (int t = 0; t < trials; t++) {
+			pid_t pid[3];
+			int terminal[3];
+			for (int k = 0; k < 3; k++) {
+				idler kind = idler((t + k) % 3);
+				pid[kind] = start_idler(kind, empty, &terminal[kind]);
+				std::this_thread::sleep_for(std::chrono::milliseconds(67));
 			}
+			std::this_thread::sleep_for(std::chrono::milliseconds(500));
+			double first[3], cpu[3];
+			for (int k = 0; k < 3; k++)
+				first[k] = cpu_ns(pid[k]);
+			std::this_thread::sleep_for(std::chrono::duration<double>(window_s));
+			for (int k = 0; k < 3; k++)
+				cpu[k] = cpu_ns(pid[k]) - first[k];
+			int st;
+			ran = ran && write(terminal[msgpoll_itself], "q", 1) == 1 &&
+			      waitpid(pid[msgpoll_itself], &st, 0) > 0 && WIFEXITED(st) &&
+			      WEXITSTATUS(st) == 0;
+			for (int k = 0; k < 3; k++) {
+				if (k != msgpoll_itself) {
+					kill(pid[k], SIGKILL);
+					waitpid(pid[k], nullptr, 0);
+				}
+				close(terminal[k]);
+				ran = ran && first[k] >= 0;
+				used[k].push_back(cpu[k] / 1e6 / window_s);
+			}
+			ratios.push_back(cpu[msgpoll_itself] / cpu[bare_loop]);
+			calls_ratios.push_back(cpu[two_calls] / cpu[bare_loop]);
 		}
-		std::this_thread::sleep_for(std::chrono::seconds(1));
-		std::vector<double> ratios, calls_ratios;
-		double first = cpu_ns(pid), floor_first = cpu_ns(floor), calls_first = cpu_ns(calls);
-		double before = first, floor_before = floor_first, calls_before = calls_first;
-		for (int w = 0; w < windows; w++) {
-			std::this_thread::sleep_for(std::chrono::seconds(1));
-			double now = cpu_ns(pid), floor_now = cpu_ns(floor), calls_now = cpu_ns(calls);
-			ratios.push_back((now - before) / (floor_now - floor_before));
-			calls_ratios.push_back((calls_now - calls_before) / (floor_now - floor_before));
-			before = now, floor_before = floor_now, calls_before = calls_now;
-		}
-		if (write(terminal, "q", 1) != 1)
-			state.SkipWithError("could not type q");
-		int st;
-		waitpid(pid, &st, 0);
-		for (pid_t loop : {floor, calls}) {
-			kill(loop, SIGKILL);
-			waitpid(loop, nullptr, 0);
-		}
-		close(terminal);
-		close(calls_terminal);
-		state.counters["cpu_ms_per_s"] = (before - first) / 1e6 / windows;
-		state.counters["floor_cpu_ms_per_s"] = (floor_before - floor_first) / 1e6 / windows;
-		state.counters["calls_cpu_ms_per_s"] = (calls_before - calls_first) / 1e6 / windows;
-		state.counters["ratio"] = median(ratios);
-		state.counters["calls_ratio"] = median(calls_ratios);
-		if (first < 0 || floor_first < 0 || calls_first < 0 || !WIFEXITED(st) ||
-		    WEXITSTATUS(st) != 0)
-			state.SkipWithError("msgpoll did not run and quit on q");
 	}
 	std::remove(empty.c_str());
+	state.counters["cpu_ms_per_s"] = median(used[msgpoll_itself]);
+	state.counters["floor_cpu_ms_per_s"] = median(used[bare_loop]);
+	state.counters["calls_cpu_ms_per_s"] = median(used[two_calls]);
+	state.counters["ratio"] = median(ratios);
+	state.counters["calls_ratio"] = median(calls_ratios);
+	if (!ran)
+		state.SkipWithError("msgpoll did not run and quit on q");
 }
 BENCHMARK(BM_Idle)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
