@@ -27,7 +27,7 @@ static bool watch(int fd, int *in_set, uint32_t events)
 	epoll_event e = {};
 	e.events = events;
 	e.data.fd = fd;
-	if (set < 0 || epoll_ctl(set, EPOLL_CTL_ADD, fd, &e) != 0)
+	if (epoll_ctl(set, EPOLL_CTL_ADD, fd, &e) != 0)
 		return false;
 	*in_set = fd;
 	return true;
@@ -37,7 +37,8 @@ int wait_events(int keyboard, int out, int64_t ms, const sigset_t *mask)
 {
 	if (set < 0)
 		set = epoll_create1(EPOLL_CLOEXEC);
-	if (!watch(keyboard, &set_keyboard, EPOLLIN) || !watch(out, &set_out, 0))
+	if (set < 0 || !watch(keyboard, &set_keyboard, EPOLLIN) ||
+	    !watch(out, &set_out, 0))
 		return ppoll_events(keyboard, out, ms, mask);
 
 	epoll_event events[2];
