@@ -7,9 +7,8 @@
 #include "poller.h"
 
 // Writes out what is still buffered for standard output: the usage text
-// (the trace lines bypass the stream). A stream already
-// in error was reported where the write failed; a new failure is reported
-// here.
+// (the trace lines bypass the stream). A stream already in error was
+// reported where the write failed; a new failure is reported here.
 static int finish_output(int status)
 {
 	bool reported = std::ferror(stdout);
