@@ -1,14 +1,11 @@
 #include "feed.h"
-#include "linescan.h"
+#include "cut.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-enum {
-	text_max = HL_RECORD_SIZE - 1, // characters in one record
-	demo_per_second = 5,
-};
+enum { demo_per_second = 5 };
 
 int feed_open(trace_feed *f, const char *path)
 {
@@ -31,16 +28,6 @@ void feed_close(trace_feed *f)
 	if (f->fd >= 0)
 		source_close(f->fd);
 	f->fd = -1;
-}
-
-// The line's first 64 bytes, and the last 16 only for a longer line:
-// copies of fixed size, which the compiler inlines. text has the room.
-static void put_record(char *record, const char *text, size_t len)
-{
-	std::memcpy(record, text, 64);
-	if (len > 64)
-		std::memcpy(record + 64, text + 64, HL_RECORD_SIZE - 64);
-	record[len] = '\0';
 }
 
 // Where a line longer than a record is cut: after 79 bytes, or before the
@@ -94,44 +81,14 @@ static bool take_record(trace_feed *f, char *record, bool settle)
 	}
 }
 
-// Takes whole lines while a record's worth of text is there, as
-// take_record would, and stops at anything else it has to do: a long
-// line, a NUL byte, the end of the text. The text is looked through 64
-// bytes at a time, whatever the lines' lengths, so that looking at one
-// block does not wait for the end of the line before it. Returns the
-// number of records filled.
+// Whole lines, by the AVX2 build of the cut where the processor has it.
 static uint32_t take_lines(trace_feed *f, char *records, uint32_t capacity)
 {
-	if (f->in_line || f->end - f->start < HL_RECORD_SIZE)
+	if (f->in_line)
 		return 0;
-	const char *text = f->text;
-	const size_t last_start = f->end - HL_RECORD_SIZE; // a record's worth on
-	size_t start = f->start, block = start;
-	uint64_t stops = stop_bits(text + block, '\n');
-	char *record = records;
-	char *const records_end = records + size_t(capacity) * HL_RECORD_SIZE;
-
-	while (record < records_end && start <= last_start) {
-		if (stops == 0) {
-			block += 64;
-			if (block - start > text_max)
-				break;
-			stops = stop_bits(text + block, '\n');
-			continue;
-		}
-		size_t stop = block + lowest_bit(stops);
-		size_t len = stop - start;
-		stops &= stops - 1;
-		if (len > text_max || text[stop] == '\0')
-			break;
-		if (len > 0 && text[stop - 1] == '\r')
-			len--;
-		put_record(record, text + start, len);
-		record += HL_RECORD_SIZE;
-		start = stop + 1;
-	}
-	f->start = start;
-	return uint32_t(size_t(record - records) / HL_RECORD_SIZE);
+	return wide_usable()
+		? cut_lines_wide(f->text, &f->start, f->end, records, capacity)
+		: cut_lines(f->text, &f->start, f->end, records, capacity);
 }
 
 // At the end of a file, its size tells what came since: nothing (the size

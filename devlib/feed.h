@@ -9,7 +9,9 @@
 #include "harlen620.h"
 
 enum {
-	feed_text_size = 1 << 16, // small enough to stay in the cache
+	// Read 128 KB at a time: fewer calls than smaller reads, and still
+	// in the processor's second-level cache as it is cut.
+	feed_text_size = 1 << 17,
 	// How long a line without its end waits in a file that stopped
 	// growing before it goes out as it is.
 	feed_quiet_ms = 1000,

@@ -6,7 +6,7 @@
 #include "console.h"
 #include "harlen620.h"
 #include "keyqueue.h"
-#include "linescan.h"
+#include "plain_lines.h"
 
 enum {
 	unit_number = 0,
@@ -84,34 +84,21 @@ char *shown_text(char *to, const char *text, std::size_t len)
 	return to;
 }
 
-// Each record's text is copied once, into its line: the first 64 bytes
-// whole, looked at for the NUL as they pass, and the last 16 only when the
-// NUL was not among them. The room past the line is there anyway.
-static char *plain_line(char *to, const char *record)
-{
-	uint64_t nuls = stop_bits(record, '\0', to);
-	if (nuls)
-		return to + lowest_bit(nuls);
-	std::memcpy(to + 64, record + 64, HL_RECORD_SIZE - 64);
-	return to + 64 + strnlen(record + 64, HL_RECORD_SIZE - 64);
-}
-
 std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 {
-	const std::size_t line_end_len = std::strlen(output_line_end);
-	char *end = to;
-
 	if (count > HL_BATCH_RECORDS)
 		count = HL_BATCH_RECORDS;
-	const char *record_end = batch + std::size_t(count) * HL_RECORD_SIZE;
-	for (const char *record = batch; record < record_end; record += HL_RECORD_SIZE) {
-		char *line = end;
-		end = shown ? shown_text(end, record, strnlen(record, HL_RECORD_SIZE))
-			    : plain_line(end, record);
-		if (end == line)
-			continue;
-		std::memcpy(end, output_line_end, output_line_end_max);
-		end += line_end_len;
+	// As they are, by the AVX2 build where the processor has it; on a
+	// terminal, shown.
+	if (!shown)
+		return wide_usable() ? plain_lines_wide(to, batch, count)
+				     : plain_lines(to, batch, count);
+	const std::size_t end_len = std::strlen(output_line_end);
+	char *end = to;
+	for (uint32_t i = 0; i < count; i++) {
+		const char *record = batch + std::size_t(i) * HL_RECORD_SIZE;
+		std::size_t len = strnlen(record, HL_RECORD_SIZE);
+		end = end_line(end, shown_text(end, record, len), end_len);
 	}
 	return std::size_t(end - to);
 }
