@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include <fcntl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "wait_posix.h"
@@ -47,6 +48,17 @@ TEST(Wait, TellsWhatCameAndWaitsForNothingElse)
 		EXPECT_EQ(timed_wait(wait, -1, out[1], 5000, &waited), wait_out_gone);
 		EXPECT_EQ(timed_wait(wait, -1, -1, 30, &waited), 0);
 		EXPECT_TRUE(waited);
+		// A signal cuts the wait short, and says so: the pause then
+		// looks at the clock instead of taking the time as gone.
+		struct sigaction caught = {}, old;
+		caught.sa_handler = [](int) {};
+		sigaction(SIGALRM, &caught, &old);
+		itimerval soon = {{0, 0}, {0, 20000}}, off = {};
+		setitimer(ITIMER_REAL, &soon, nullptr);
+		EXPECT_EQ(timed_wait(wait, -1, -1, 5000, &waited), wait_cut_short);
+		EXPECT_FALSE(waited);
+		setitimer(ITIMER_REAL, &off, nullptr);
+		sigaction(SIGALRM, &old, nullptr);
 		for (int fd : {keys[0], keys[1], out[1], gone[0]})
 			close(fd);
 	}

@@ -24,7 +24,7 @@ bool key_queue_take(key_queue *q, int *code)
 	return true;
 }
 
-bool key_queue_has_quit(const key_queue *q)
+bool key_queue_find_quit(const key_queue *q)
 {
 	for (unsigned i = 0; i < q->count; i++)
 		if (is_quit_key(q->codes[(q->first + i) % key_queue_size]))

@@ -23,6 +23,12 @@ void key_queue_put(key_queue *q, int code);
 // Takes the oldest key press into *code; false when there is none.
 bool key_queue_take(key_queue *q, int *code);
 
-bool key_queue_has_quit(const key_queue *q);
+// Whether a quit key is among the key presses queued; an empty queue, the
+// common case, costs no call.
+bool key_queue_find_quit(const key_queue *q);
+inline bool key_queue_has_quit(const key_queue *q)
+{
+	return q->count > 0 && key_queue_find_quit(q);
+}
 
 #endif

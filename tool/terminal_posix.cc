@@ -241,7 +241,7 @@ int terminal_settle()
 	return where;
 }
 
-bool terminal_continued()
+__attribute__((hot)) bool terminal_continued()
 {
 	return continued;
 }
@@ -285,19 +285,19 @@ void terminal_close()
 	sigprocmask(SIG_SETMASK, &start_mask, nullptr);
 }
 
-const sigset_t *terminal_wait_mask()
+__attribute__((hot)) const sigset_t *terminal_wait_mask()
 {
 	return &wait_mask;
 }
 
-void console_hold_batch()
+__attribute__((hot)) void console_hold_batch()
 {
 	in_hand = 1;
 }
 
 // In this order: a signal that comes between the two lines ends msgpoll
 // in its handler, one that came before is seen here.
-void console_release_batch()
+__attribute__((hot)) void console_release_batch()
 {
 	in_hand = 0;
 	if (waiting)

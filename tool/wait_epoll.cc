@@ -33,7 +33,8 @@ static bool watch(int fd, int *in_set, uint32_t events)
 	return true;
 }
 
-int wait_events(int keyboard, int out, int64_t ms, const sigset_t *mask)
+__attribute__((hot)) int wait_events(int keyboard, int out, int64_t ms,
+				 const sigset_t *mask)
 {
 	if (set < 0)
 		set = epoll_create1(EPOLL_CLOEXEC);
@@ -43,6 +44,8 @@ int wait_events(int keyboard, int out, int64_t ms, const sigset_t *mask)
 
 	epoll_event events[2];
 	int n = epoll_pwait(set, events, 2, ms > INT_MAX ? INT_MAX : int(ms), mask);
+	if (n < 0)
+		return wait_cut_short;
 	int came = 0;
 	for (int i = 0; i < n; i++) {
 		uint32_t e = events[i].events;

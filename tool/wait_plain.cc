@@ -1,7 +1,8 @@
 // The pause's wait where there is no epoll: one ppoll each time.
 #include "wait_posix.h"
 
-int wait_events(int keyboard, int out, int64_t ms, const sigset_t *mask)
+__attribute__((hot)) int wait_events(int keyboard, int out, int64_t ms,
+				 const sigset_t *mask)
 {
 	return ppoll_events(keyboard, out, ms, mask);
 }

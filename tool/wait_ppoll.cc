@@ -4,7 +4,8 @@
 
 #include <poll.h>
 
-int ppoll_events(int keyboard, int out, int64_t ms, const sigset_t *mask)
+__attribute__((hot)) int ppoll_events(int keyboard, int out, int64_t ms,
+				  const sigset_t *mask)
 {
 	pollfd fds[2];
 	nfds_t n = 0;
@@ -13,8 +14,9 @@ int ppoll_events(int keyboard, int out, int64_t ms, const sigset_t *mask)
 	if (out >= 0)
 		fds[n++] = {out, 0, 0};
 	timespec t = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
-	if (ppoll(fds, n, &t, mask) <= 0)
-		return 0;
+	int ready = ppoll(fds, n, &t, mask);
+	if (ready <= 0)
+		return ready < 0 ? wait_cut_short : 0;
 	int came = 0;
 	if (out >= 0 && fds[n - 1].revents & (POLLERR | POLLHUP))
 		came |= wait_out_gone;
