@@ -59,19 +59,22 @@ static void hang_up()
 	foreground = false;
 }
 
-// Whether keys may be read now; looks at the foreground when it may have
-// changed.
-static bool keys_readable(bool look)
+// Looks at the foreground anew, and takes the terminal's mode there.
+__attribute__((cold)) static void settle()
 {
-	if (keyboard < 0)
-		return false;
-	if (look || terminal_continued()) {
-		int where = terminal_settle();
-		if (where < 0)
-			hang_up();
-		foreground = where == 1;
-	}
-	return foreground;
+	int where = terminal_settle();
+	if (where < 0)
+		hang_up();
+	foreground = where == 1;
+}
+
+// Whether keys may be read now; looks at the foreground when it may have
+// changed: after a stop, and while msgpoll is in the background.
+static bool keys_readable()
+{
+	if (keyboard >= 0 && (!foreground || terminal_continued()))
+		settle();
+	return keyboard >= 0 && foreground;
 }
 
 // Feeds one byte to the key being read; a key it ends or completes goes to
@@ -116,7 +119,7 @@ void console_open(std::FILE *out)
 {
 	keyboard = terminal_open();
 	watched_out = is_pipe_or_socket(fileno(out)) ? fileno(out) : -1;
-	if (keys_readable(true))
+	if (keys_readable())
 		console_pause(0); // the keys typed before the start count
 }
 
@@ -149,7 +152,7 @@ bool console_is_terminal(std::FILE *stream)
 // early, and 0 when it ran to its end, which it stores in *end.
 static int wait_once(msec until, msec now, msec *end)
 {
-	bool keys_now = keys_readable(!foreground && keyboard >= 0);
+	bool keys_now = keys_readable();
 	msec wait = until > now ? until - now : 0;
 	if (keyboard >= 0 && !keys_now && wait > background_look_ms)
 		wait = background_look_ms;
