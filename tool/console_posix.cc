@@ -148,9 +148,10 @@ bool console_is_terminal(std::FILE *stream)
 }
 
 // One wait of the pause, from now up to the time until. Returns -1 when
-// standard output's reader has gone, 1 when something ended the wait
-// early, and 0 when it ran to its end, which it stores in *end.
-static int wait_once(msec until, msec now, msec *end)
+// standard output's reader has gone, 0 when the wait ran to until, and 1
+// when it ended before: something came, or msgpoll in the background
+// looks at the foreground again.
+static int wait_once(msec until, msec now)
 {
 	bool keys_now = keys_readable();
 	msec wait = until > now ? until - now : 0;
@@ -159,10 +160,8 @@ static int wait_once(msec until, msec now, msec *end)
 
 	int came = wait_events(keys_now ? keyboard : -1, watched_out, wait,
 			       terminal_wait_mask());
-	if (came == 0) {
-		*end = now + wait;
-		return 0;
-	}
+	if (came == 0)
+		return wait == until - now ? 0 : 1;
 	if (came & wait_out_gone)
 		return -1;
 	if (came & wait_key)
@@ -181,13 +180,13 @@ __attribute__((hot)) int console_pause(uint32_t ms)
 	msec now = now_ms();
 	msec deadline = now + (key_queue_has_quit(&keys) ? 0 : msec(ms));
 	do {
-		int came = wait_once(reader.stage ? rest_due : deadline, now, &now);
+		msec until = reader.stage ? rest_due : deadline;
+		int came = wait_once(until, now);
 		if (came < 0) {
 			raise(SIGPIPE); // ends msgpoll as a write would,
 			return EPIPE;   // unless SIGPIPE is ignored
 		}
-		if (came > 0)
-			now = now_ms();
+		now = came == 0 ? until : now_ms();
 		if (reader.stage && (keyboard < 0 || now >= rest_due))
 			key_queue_put(&keys, key_cut_short(&reader));
 	} while (!key_queue_has_quit(&keys) && (now < deadline || reader.stage));

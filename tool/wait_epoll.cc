@@ -43,8 +43,9 @@ __attribute__((hot)) int wait_events(int keyboard, int out, int64_t ms,
 		return ppoll_events(keyboard, out, ms, mask);
 
 	epoll_event events[2];
+	// A wait longer than epoll takes (24 days) ends early, and says so.
 	int n = epoll_pwait(set, events, 2, ms > INT_MAX ? INT_MAX : int(ms), mask);
-	if (n < 0)
+	if (n < 0 || (n == 0 && ms > INT_MAX))
 		return wait_cut_short;
 	int came = 0;
 	for (int i = 0; i < n; i++) {
