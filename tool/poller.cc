@@ -158,8 +158,9 @@ static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
 // The cycle, from the first key check on; returns the exit status, and in
 // *quit whether the user quit. Kept with the rest of a quiet cycle's code
 // (see console_posix.cc).
-__attribute__((hot, noinline)) static int poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out,
-		       std::FILE *err, bool *quit)
+__attribute__((hot, noinline)) static int
+poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out, std::FILE *err,
+	    bool *quit)
 {
 	static hl_record batch[HL_BATCH_RECORDS];
 	bool shown = console_is_terminal(out);
