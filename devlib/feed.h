@@ -9,8 +9,7 @@
 #include "harlen620.h"
 
 enum {
-	// Read 128 KB at a time: fewer calls than smaller reads, and still
-	// in the processor's second-level cache as it is cut.
+	// The source is read up to 128 KB at a time.
 	feed_text_size = 1 << 17,
 	// How long a line without its end waits in a file that stopped
 	// growing before it goes out as it is.
@@ -20,17 +19,15 @@ enum {
 struct trace_feed {
 	int fd;         // the file or FIFO; -1 for the demo driver
 	bool is_file;   // a regular file: followed as it grows, and truncated
+	bool at_end;    // the last read found the end: of a file (whose size
+			// is looked at before it is read again), or of a FIFO
+			// that no writer has open
 	bool in_line;   // a long line's first records went out already
 	size_t start;   // unread text is text[start..end)
 	size_t end;
 	uint64_t offset;  // bytes read from the file since its top
 	uint64_t grew_ms; // when text last came
-	bool no_writer;   // a FIFO's last read found no writer
-	bool at_file_end; // a file's last read found its end: its size is
-			  // looked at before it is read again
-	// Room for a record's full 80 bytes past the end, so that a record is
-	// copied with one copy of fixed size.
-	char text[feed_text_size + HL_RECORD_SIZE];
+	char text[feed_text_size];
 	uint64_t opened_ms; // demo driver: when the device was opened
 	uint32_t sent;      // demo driver: messages delivered so far
 };

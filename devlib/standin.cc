@@ -46,13 +46,13 @@ enum {
 enum fault_op { fault_open, fault_read, fault_close };
 struct fault {
 	fault_op op;
-	unsigned long read;
+	uint64_t read;
 	hl_status status;
 };
 
 static struct {
 	bool open;
-	unsigned long reads;
+	uint64_t reads;
 	fault faults[fault_max]; // those yet to fire
 	int fault_count;
 	trace_feed feed;
@@ -140,7 +140,7 @@ static bool read_fault(span item, fault *f)
 	} else {
 		return false;
 	}
-	f->read = (unsigned long)read;
+	f->read = uint64_t(read);
 	return true;
 }
 
@@ -173,8 +173,7 @@ static bool read_fault_plan(const char *text, fault *plan, int *count)
 
 // Returns the status of the planned fault for op (and read), once: the
 // plan forgets it. 0 when none is planned.
-__attribute__((cold)) static hl_status find_planned(fault *plan, int *count,
-						    fault_op op, unsigned long read)
+static hl_status injected(fault *plan, int *count, fault_op op, uint64_t read = 0)
 {
 	for (int i = 0; i < *count; i++) {
 		if (plan[i].op == op && plan[i].read == read) {
@@ -185,13 +184,6 @@ __attribute__((cold)) static hl_status find_planned(fault *plan, int *count,
 		}
 	}
 	return 0;
-}
-
-// The same; without a plan, as in every run but the tests', only a look at
-// the count, and the search kept apart from a read's code.
-static hl_status injected(fault *plan, int *count, fault_op op, unsigned long read = 0)
-{
-	return *count > 0 ? find_planned(plan, count, op, read) : 0;
 }
 
 extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
@@ -239,9 +231,7 @@ static bool is_open(hl_handle handle)
 	return handle == &device && device.open;
 }
 
-// On the quiet cycle's path, with feed_fill: kept together (hot).
-extern "C" HL_API __attribute__((hot)) hl_status HL_CALL
-hl_read_trace(hl_handle handle, char *first_record, uint32_t *count)
+extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_record, uint32_t *count)
 {
 	if (!is_open(handle))
 		return bad_handle;

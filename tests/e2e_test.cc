@@ -761,7 +761,7 @@ TEST_F(EndToEnd, TerminalHungUpWithSighupIgnoredIsGivenUp)
 }
 
 // A cycle in the terminal's foreground makes one system call of its own,
-// the pause's wait (epoll_pwait, or ppoll where the build chose it), which
+// the pause's wait (ppoll), which
 // is also the key check, and the batch's write when there is one. Counted
 // under strace over a few cycles, on the demo driver, which makes none, and
 // on a quiet file, where the stand-in seeks to its end once a cycle to
@@ -772,9 +772,7 @@ TEST_F(EndToEnd, CycleMakesOneSystemCallBesideItsWrite)
 		GTEST_SKIP() << "no strace here";
 	std::string quiet = path("quiet");
 	std::fclose(std::fopen(quiet.c_str(), "w"));
-	auto is_wait = [](const std::string &name) {
-		return name == "ppoll" || name == "epoll_pwait";
-	};
+	auto is_wait = [](const std::string &name) { return name == "ppoll"; };
 	for (std::string source : {std::string(), quiet}) {
 		SCOPED_TRACE("source " + source);
 		std::string calls_file = path(source.empty() ? "demo.calls" : "quiet.calls");
@@ -814,6 +812,29 @@ TEST_F(EndToEnd, CycleMakesOneSystemCallBesideItsWrite)
 		}
 		EXPECT_EQ(last - first, cycles + writes + looks) << "other calls in the cycle";
 	}
+}
+
+// At -s 0 the pause is still made: each cycle waits once, for no time,
+// and so gives up the processor. Here without a terminal, to a file, over
+// the 299 cycles before a planned read failure.
+TEST_F(EndToEnd, ZeroIntervalStillWaitsEachCycle)
+{
+	if (system("strace -V >/dev/null 2>&1") != 0)
+		GTEST_SKIP() << "no strace here";
+	std::string calls_file = path("calls");
+	run r;
+	options o = opts({}, {{"HARLEN_FAULT", "read@300=9"}});
+	o.terminal = false;
+	o.shell = "exec strace -qq -e trace=ppoll -o " + calls_file + " \"$M\" -s 0";
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	finish(r, false);
+	EXPECT_EQ(r.process.status, 1);
+	std::istringstream lines(slurp(calls_file));
+	long waits = 0;
+	for (std::string line; std::getline(lines, line);)
+		waits += line.rfind("ppoll(", 0) == 0 &&
+			 line.find("{tv_sec=0, tv_nsec=0}") != std::string::npos;
+	EXPECT_EQ(waits, 299);
 }
 
 // Two msgpolls in one foreground group: each changes only what it found

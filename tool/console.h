@@ -1,18 +1,26 @@
-// The console layer: the keyboard of the console msgpoll runs in, the pause
-// between reads, and the signals or console events that end msgpoll. One
-// implementation per platform, chosen by the build.
+// What each platform gives msgpoll (tool/posix/, tool/win/, chosen by the
+// build): the keyboard of the console msgpoll runs in, the pause between
+// reads, the signals or console events that end msgpoll, and standard
+// output written a batch at a time.
 //
 // Keys are read only in the pause (and once at the start); the key check
 // between reads takes what the pause gathered and does no I/O.
 #ifndef MSGPOLL_CONSOLE_H
 #define MSGPOLL_CONSOLE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 // What console_read_key returns for a key press that types no character of
 // its own: cursor, function and editing keys, Alt combinations.
 enum { key_without_char = -1 };
+
+// The keys that end msgpoll.
+inline bool is_quit_key(int code)
+{
+	return code == 'q' || code == 'Q';
+}
 
 // Readies the console for the run: catches the signals or console events
 // that end msgpoll, takes the terminal's mode where msgpoll is in its
@@ -36,15 +44,26 @@ void console_release_batch();
 bool console_key_waiting();
 
 // Takes the oldest gathered key press and returns its character code or
-// key_without_char. Call it only after console_key_waiting said true.
+// key_without_char.
 int console_read_key();
 
 // Tells whether stream is a terminal (a console on Windows).
 bool console_is_terminal(std::FILE *stream);
 
-// Pauses for ms milliseconds while gathering the keys typed, or less once a
-// quit key ('q' or 'Q') is waiting. Returns 0, or EPIPE when the reader of
-// the trace lines has gone (where SIGPIPE does not end msgpoll first).
+// Pauses for ms milliseconds, 0 included, while gathering the keys typed,
+// or less once a quit key ('q' or 'Q') is waiting. Returns 0, or EPIPE when
+// the reader of the trace lines has gone (where SIGPIPE does not end
+// msgpoll first).
 int console_pause(uint32_t ms);
+
+// The platform's text line end: "\n", or "\r\n" on Windows.
+extern const char output_line_end[];
+enum { output_line_end_max = 2 };
+
+// Writes the len bytes at data to the file beneath stream, bypassing the
+// stream's buffer, which must hold nothing. A short write is continued, an
+// interrupted one retried; one that writes nothing is a failure. Returns 0,
+// or an errno value.
+int output_write(std::FILE *stream, const char *data, std::size_t len);
 
 #endif

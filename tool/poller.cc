@@ -5,8 +5,7 @@
 
 #include "console.h"
 #include "harlen620.h"
-#include "keyqueue.h"
-#include "plain_lines.h"
+#include "utf8.h"
 
 enum {
 	unit_number = 0,
@@ -21,27 +20,13 @@ static bool is_control(unsigned char b)
 }
 
 // The length of the valid UTF-8 sequence that text begins (left bytes
-// long), or 0 when it begins none: no overlong forms, no surrogates,
-// nothing above U+10FFFF, nothing cut short.
+// long), or 0 when it begins none.
 static std::size_t utf8_length(const unsigned char *text, std::size_t left)
 {
-	unsigned char b = text[0], low = 0x80, high = 0xbf;
-	std::size_t n;
-	if (b < 0x80)
-		return 1;
-	if (b >= 0xc2 && b <= 0xdf) {
-		n = 2;
-	} else if (b >= 0xe0 && b <= 0xef) {
-		n = 3;
-		low = b == 0xe0 ? 0xa0 : 0x80;
-		high = b == 0xed ? 0x9f : 0xbf;
-	} else if (b >= 0xf0 && b <= 0xf4) {
-		n = 4;
-		low = b == 0xf0 ? 0x90 : 0x80;
-		high = b == 0xf4 ? 0x8f : 0xbf;
-	} else {
-		return 0;
-	}
+	unsigned char low, high;
+	std::size_t n = std::size_t(utf8_lead(text[0], &low, &high));
+	if (n <= 1)
+		return n;
 	if (left < n || text[1] < low || text[1] > high)
 		return 0;
 	for (std::size_t k = 2; k < n; k++)
@@ -88,17 +73,21 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 {
 	if (count > HL_BATCH_RECORDS)
 		count = HL_BATCH_RECORDS;
-	// As they are, by the AVX2 build where the processor has it; on a
-	// terminal, shown.
-	if (!shown)
-		return wide_usable() ? plain_lines_wide(to, batch, count)
-				     : plain_lines(to, batch, count);
 	const std::size_t end_len = std::strlen(output_line_end);
 	char *end = to;
 	for (uint32_t i = 0; i < count; i++) {
 		const char *record = batch + std::size_t(i) * HL_RECORD_SIZE;
 		std::size_t len = strnlen(record, HL_RECORD_SIZE);
-		end = end_line(end, shown_text(end, record, len), end_len);
+		if (len == 0)
+			continue;
+		if (shown) {
+			end = shown_text(end, record, len);
+		} else {
+			std::memcpy(end, record, len);
+			end += len;
+		}
+		std::memcpy(end, output_line_end, end_len);
+		end += end_len;
 	}
 	return std::size_t(end - to);
 }
@@ -156,11 +145,9 @@ static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
 }
 
 // The cycle, from the first key check on; returns the exit status, and in
-// *quit whether the user quit. Kept with the rest of a quiet cycle's code
-// (see console_posix.cc).
-__attribute__((hot, noinline)) static int
-poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out, std::FILE *err,
-	    bool *quit)
+// *quit whether the user quit.
+static int poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out,
+		       std::FILE *err, bool *quit)
 {
 	static hl_record batch[HL_BATCH_RECORDS];
 	bool shown = console_is_terminal(out);

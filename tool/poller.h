@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "harlen620.h"
-#include "output.h"
+#include "console.h"
 
 // The most text one batch can print: every byte of every record shown as
 // \xHH, and a line end after each.

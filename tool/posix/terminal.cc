@@ -11,9 +11,10 @@
 // signal, so the exit status names it; but while a batch is in hand it
 // waits until the batch is written, for at most batch_cap_seconds. The
 // other handlers only record, and the pause does the work.
-#include "terminal_posix.h"
+#include "terminal.h"
 
 #include <cerrno>
+#include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -38,7 +39,7 @@ static tcflag_t cleared;           // the local flags msgpoll cleared
 static bool cc_changed;            // VMIN and VTIME were found otherwise
 static cc_t found_vmin, found_vtime;
 
-static volatile sig_atomic_t continued; // a SIGCONT since the last settle
+static volatile sig_atomic_t continued; // a SIGCONT since the last look
 static volatile sig_atomic_t in_hand;   // a batch is being read or written
 static volatile sig_atomic_t waiting;   // the ending signal that waits for it
 
@@ -52,8 +53,10 @@ enum { caught_count = sizeof caught / sizeof caught[0] };
 static struct sigaction found_actions[caught_count];
 static bool installed[caught_count];
 
-// Holds the signals whose handlers read the mode, and SIGTTOU: changing
-// the mode from the background then fails instead of stopping msgpoll.
+// Holds the signals whose handlers read the mode, and SIGTTOU, so that a
+// change of the mode never stops msgpoll. Made from the background, such a
+// change succeeds all the same: only the look at the foreground before it
+// keeps msgpoll off the mode the shell gave the terminal.
 static void hold_signals(sigset_t *old)
 {
 	sigset_t s;
@@ -201,7 +204,7 @@ static void (*handler_of(int sig))(int)
 	}
 }
 
-int terminal_open()
+void terminal_open()
 {
 	sigset_t old;
 	hold_signals(&old);
@@ -223,27 +226,6 @@ int terminal_open()
 	// SIGCONT stays held outside the pause's waits, so none is missed.
 	sigaddset(&old, SIGCONT);
 	sigprocmask(SIG_SETMASK, &old, nullptr);
-	return tty;
-}
-
-int terminal_settle()
-{
-	continued = 0;
-	sigset_t old;
-	hold_signals(&old);
-	pid_t group = tcgetpgrp(tty);
-	int where = group < 0 ? -1 : group == getpgrp() ? 1 : 0;
-	if (where == 1)
-		take();
-	else
-		held = 0;
-	sigprocmask(SIG_SETMASK, &old, nullptr);
-	return where;
-}
-
-__attribute__((hot)) bool terminal_continued()
-{
-	return continued;
 }
 
 void terminal_hung_up()
@@ -254,18 +236,57 @@ void terminal_hung_up()
 	tty = -1;
 }
 
-// What is waiting, and what still streams in behind it without a pause of
-// burst_gap_ms (the rest of a large paste), for at most burst_cap_ms.
+// Looks where msgpoll stands: in the foreground it takes the mode (again: a
+// shell may have reset it during a stop); in the background it holds none.
+static void settle()
+{
+	continued = 0;
+	sigset_t old;
+	hold_signals(&old);
+	pid_t group = tcgetpgrp(tty);
+	if (group == getpgrp())
+		take();
+	else
+		held = 0;
+	sigprocmask(SIG_SETMASK, &old, nullptr);
+	if (group < 0)
+		terminal_hung_up();
+}
+
+int terminal_keys()
+{
+	if (tty >= 0 && (!held || continued))
+		settle();
+	return held ? tty : -1;
+}
+
+bool terminal_present()
+{
+	return tty >= 0;
+}
+
+int64_t now_ms()
+{
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// What is waiting, and what streams in behind it with gaps shorter than
+// burst_gap_ms (the rest of a paste, however the terminal cuts it up), for
+// at most burst_cap_ms, both on the clock.
 void terminal_discard_input()
 {
 	sigset_t old;
 	hold_signals(&old);
 	pollfd p = {tty, POLLIN, 0};
-	for (int waited = 0; tty >= 0 && in_foreground() && waited < burst_cap_ms;
-	     waited += burst_gap_ms) {
+	int64_t end = now_ms() + burst_cap_ms, left = burst_cap_ms;
+	while (tty >= 0 && in_foreground() && left > 0) {
 		tcflush(tty, TCIFLUSH);
-		if (poll(&p, 1, burst_gap_ms) != 1)
+		int gap = left < int64_t(burst_gap_ms) ? int(left) : int(burst_gap_ms);
+		if (poll(&p, 1, gap) != 1 || !(p.revents & POLLIN))
 			break;
+		left = end - now_ms();
 	}
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 }
@@ -285,19 +306,19 @@ void terminal_close()
 	sigprocmask(SIG_SETMASK, &start_mask, nullptr);
 }
 
-__attribute__((hot)) const sigset_t *terminal_wait_mask()
+const sigset_t *terminal_wait_mask()
 {
 	return &wait_mask;
 }
 
-__attribute__((hot)) void console_hold_batch()
+void console_hold_batch()
 {
 	in_hand = 1;
 }
 
 // In this order: a signal that comes between the two lines ends msgpoll
 // in its handler, one that came before is seen here.
-__attribute__((hot)) void console_release_batch()
+void console_release_batch()
 {
 	in_hand = 0;
 	if (waiting)

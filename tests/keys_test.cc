@@ -1,4 +1,4 @@
-#include "keyseq.h"
+#include "keys.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "console.h"
-#include "keyqueue.h"
 
 namespace {
 
@@ -72,28 +71,58 @@ TEST(KeySequence, Utf8CharactersAreOneKeyEach)
 	EXPECT_EQ(keys("\xff\x80"), (std::vector<int>{0xff, 0x80}));
 }
 
-} // namespace
-
-namespace {
+// Only valid UTF-8 makes a character: an overlong 'q' (two and three
+// bytes), a surrogate and a code point past U+10FFFF make none, and their
+// bytes are keys of their own, none of them 'q'.
+TEST(KeySequence, InvalidUtf8MakesNoCharacter)
+{
+	EXPECT_EQ(keys("\xe0\x81\xb1"), (std::vector<int>{none, 0x81, 0xb1}));
+	EXPECT_EQ(keys("\xc1\xb1"), (std::vector<int>{0xc1, 0xb1}));
+	EXPECT_EQ(keys("\xed\xa0\x80"), (std::vector<int>{none, 0xa0, 0x80}));
+	EXPECT_EQ(keys("\xf4\x90\x80\x80"), (std::vector<int>{none, 0x90, 0x80, 0x80}));
+	EXPECT_EQ(keys("\xed\x9f\xbf\xf4\x8f\xbf\xbf"), (std::vector<int>{0xd7ff, 0x10ffff}));
+}
 
 // Key presses wait in order; a full queue drops other keys but never 'q'.
 TEST(KeyQueue, KeepsOrderAndNeverLosesTheQuitKey)
 {
-	key_queue q = {};
 	for (int i = 0; i < key_queue_size + 5; i++)
-		key_queue_put(&q, 'x' + i % 2);
-	EXPECT_FALSE(key_queue_has_quit(&q));
-	key_queue_put(&q, 'Q');
-	EXPECT_TRUE(key_queue_has_quit(&q));
+		keys_put('x' + i % 2);
+	EXPECT_FALSE(keys_have_quit());
+	keys_put('Q');
+	EXPECT_TRUE(keys_have_quit());
 
 	std::vector<int> taken;
-	for (int code; key_queue_take(&q, &code);)
-		taken.push_back(code);
+	while (console_key_waiting())
+		taken.push_back(console_read_key());
 	ASSERT_EQ(taken.size(), std::size_t(key_queue_size));
 	EXPECT_EQ(taken[0], 'x');
 	EXPECT_EQ(taken[1], 'y');
 	EXPECT_EQ(taken.back(), 'Q');
-	EXPECT_FALSE(key_queue_has_quit(&q));
+	EXPECT_FALSE(keys_have_quit());
+}
+
+// Console input events as Windows records them for real keys.
+TEST(KeyEvent, OnlyPressesOfCharacterKeysCount)
+{
+	const console_event q_down = {true, true, 'q', false};
+	const console_event q_up = {true, false, 'q', false};
+	// Shift alone, Page Down, F2: pressed, but typing no character
+	const console_event no_character = {true, true, 0, false};
+	const console_event ctrl_q = {true, true, 0x11, false};
+	const console_event alt_q = {true, true, 'q', true};
+	const console_event altgr_at = {true, true, '@', false};
+	const console_event mouse_or_focus = {false, false, 0, false};
+	const console_event euro = {true, true, 0x20ac, false};
+
+	EXPECT_EQ(key_press_code(q_down), 'q');
+	EXPECT_EQ(key_press_code(q_up), not_a_key_press);
+	EXPECT_EQ(key_press_code(no_character), not_a_key_press);
+	EXPECT_EQ(key_press_code(ctrl_q), 0x11);
+	EXPECT_EQ(key_press_code(alt_q), key_without_char);
+	EXPECT_EQ(key_press_code(altgr_at), '@');
+	EXPECT_EQ(key_press_code(mouse_or_focus), not_a_key_press);
+	EXPECT_EQ(key_press_code(euro), 0x20ac);
 }
 
 } // namespace

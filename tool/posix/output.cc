@@ -1,4 +1,4 @@
-#include "output.h"
+#include "console.h"
 
 #include <cerrno>
 
@@ -12,9 +12,11 @@ int output_write(std::FILE *stream, const char *data, std::size_t len)
 	int fd = fileno(stream);
 	while (len > 0) {
 		ssize_t n = write(fd, data, len);
-		if (n >= 0) {
+		if (n > 0) {
 			data += n;
 			len -= std::size_t(n);
+		} else if (n == 0) {
+			return EIO; // a write that takes nothing would take nothing again
 		} else if (errno == EAGAIN || errno == EWOULDBLOCK) {
 			// Another program set the file non-blocking: wait for room.
 			pollfd p = {fd, POLLOUT, 0};

@@ -1,5 +1,6 @@
 // The console layer on Windows: keys from the console input CONIN$, read as
-// input events in bulk, pauses that wait on it, and a handler for Ctrl-C,
+// input events in bulk, pauses that wait on it and look whether the reader
+// of a pipe on standard output has gone, and a handler for Ctrl-C,
 // Ctrl-Break and the console's close.
 //
 // Reading events takes them as they are, whatever the console's input mode:
@@ -13,11 +14,13 @@
 // handling gives. A second event ends it at once.
 #include "console.h"
 
+#include <cerrno>
+
 #include <io.h>
 #include <windows.h>
+#include <winternl.h>
 
-#include "keyevent.h"
-#include "keyqueue.h"
+#include "keys.h"
 
 enum {
 	batch_cap_ms = 1000,
@@ -28,8 +31,8 @@ enum {
 
 enum { batch_idle, batch_in_hand, ending };
 
-static key_queue keys; // key presses taken off the console but not used yet
 static volatile LONG batch_state = batch_idle;
+static HANDLE watched_out; // standard output when a pipe; null otherwise
 
 static HANDLE keyboard()
 {
@@ -99,23 +102,46 @@ static void take_events()
 	static INPUT_RECORD events[events_per_read];
 	DWORD waiting, n;
 
-	for (int i = 0; i < reads_per_wake && in && !key_queue_has_quit(&keys) &&
+	for (int i = 0; i < reads_per_wake && in && !keys_have_quit() &&
 			GetNumberOfConsoleInputEvents(in, &waiting) && waiting > 0;
 	     i++) {
 		DWORD want = waiting < DWORD(events_per_read) ? waiting : DWORD(events_per_read);
 		if (!ReadConsoleInputW(in, events, want, &n))
 			return;
-		for (DWORD k = 0; k < n && !key_queue_has_quit(&keys); k++) {
+		for (DWORD k = 0; k < n && !keys_have_quit(); k++) {
 			int code = code_of(events[k]);
 			if (code != not_a_key_press)
-				key_queue_put(&keys, code);
+				keys_put(code);
 		}
 	}
 }
 
-void console_open(std::FILE *)
+static HANDLE handle_of(std::FILE *stream)
+{
+	return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+// Whether the reader of the pipe watched_out has gone, as the pipe's own
+// state tells it without a write. Where the system does not tell, never.
+static bool reader_gone()
+{
+	struct {
+		ULONG type, configuration, max_instances, instances, inbound_quota,
+			read_available, outbound_quota, write_available, state, end;
+	} pipe = {};
+	const ULONG closing = 4; // the other end closed its handle
+	IO_STATUS_BLOCK io;
+	return watched_out &&
+	       NtQueryInformationFile(watched_out, &io, &pipe, sizeof pipe,
+				      FILE_INFORMATION_CLASS(24)) == 0 && // pipe's local information
+	       pipe.state == closing;
+}
+
+void console_open(std::FILE *out)
 {
 	SetConsoleCtrlHandler(on_console_event, TRUE);
+	HANDLE h = handle_of(out);
+	watched_out = GetFileType(h) == FILE_TYPE_PIPE ? h : nullptr;
 	take_events(); // the keys typed before the start count
 }
 
@@ -126,22 +152,10 @@ void console_close(bool quit)
 	SetConsoleCtrlHandler(on_console_event, FALSE);
 }
 
-bool console_key_waiting()
-{
-	return keys.count > 0;
-}
-
-int console_read_key()
-{
-	int code;
-	return key_queue_take(&keys, &code) ? code : int(key_without_char);
-}
-
 bool console_is_terminal(std::FILE *stream)
 {
-	HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
 	DWORD mode;
-	return GetConsoleMode(h, &mode) != 0;
+	return GetConsoleMode(handle_of(stream), &mode) != 0;
 }
 
 // INFINITE is 4294967295: no single wait or sleep is that long, so that
@@ -151,10 +165,13 @@ static DWORD finite(DWORD ms)
 	return ms == INFINITE ? INFINITE - 1 : ms;
 }
 
+// A reader that left is seen once a pause, before it waits.
 int console_pause(uint32_t ms)
 {
+	if (reader_gone())
+		return EPIPE;
 	HANDLE in = keyboard();
-	if (key_queue_has_quit(&keys))
+	if (keys_have_quit())
 		ms = 0;
 	if (!in) {
 		Sleep(finite(ms));
@@ -172,6 +189,6 @@ int console_pause(uint32_t ms)
 			Sleep(finite(left)); // the console failed us: a plain pause
 		ULONGLONG now = GetTickCount64();
 		left = now < deadline ? DWORD(deadline - now) : 0;
-	} while (left > 0 && !key_queue_has_quit(&keys));
+	} while (left > 0 && !keys_have_quit());
 	return 0;
 }

@@ -1,6 +1,7 @@
-#include "keyseq.h"
+#include "keys.h"
 
 #include "console.h"
+#include "utf8.h"
 
 enum {
 	escape = 0x1b,
@@ -23,21 +24,19 @@ static key_step finish(key_reader *k, int code, key_step step)
 	return step;
 }
 
+// A byte that begins no UTF-8 character is a key of its own.
 static key_step begin(key_reader *k, unsigned char b)
 {
 	if (b == escape) {
 		k->stage = after_escape;
 		return key_more;
 	}
-	int needed = b >= 0xf0 && b <= 0xf4 ? 3
-		     : b >= 0xe0 && b <= 0xef ? 2
-		     : b >= 0xc2 && b <= 0xdf ? 1
-					     : 0;
-	if (needed == 0)
+	int size = utf8_lead(b, &k->low, &k->high);
+	if (size <= 1)
 		return finish(k, b, key_done);
 	k->stage = utf8_rest;
-	k->needed = needed;
-	k->code = b & (0x3f >> needed);
+	k->needed = size - 1;
+	k->code = b & (0x7f >> size);
 	return key_more;
 }
 
@@ -67,10 +66,13 @@ static key_step sequence(key_reader *k, unsigned char b)
 	return finish(k, key_without_char, is_final(b) ? key_done : key_ended);
 }
 
+// A character that is not valid UTF-8 ends as a key without a character.
 static key_step utf8(key_reader *k, unsigned char b)
 {
-	if ((b & 0xc0) != 0x80)
+	if (b < k->low || b > k->high)
 		return finish(k, key_without_char, key_ended);
+	k->low = 0x80;
+	k->high = 0xbf;
 	k->code = k->code << 6 | (b & 0x3f);
 	if (--k->needed > 0)
 		return key_more;
@@ -86,8 +88,7 @@ key_step key_feed(key_reader *k, unsigned char b)
 	case csi_rest:
 		return sequence(k, b);
 	case linux_fkey:
-		return finish(k, key_without_char,
-			      is_final(b) ? key_done : key_ended);
+		return finish(k, key_without_char, is_final(b) ? key_done : key_ended);
 	case utf8_rest:
 		return utf8(k, b);
 	default:
@@ -99,5 +100,56 @@ int key_cut_short(key_reader *k)
 {
 	int code = k->stage == after_escape ? int(escape) : int(key_without_char);
 	finish(k, code, key_done);
+	return code;
+}
+
+int key_press_code(const console_event &e)
+{
+	if (!e.is_key || !e.key_down || e.character == 0)
+		return not_a_key_press;
+	return e.alt ? int(key_without_char) : int(e.character);
+}
+
+// The key presses taken off the console and not used yet, oldest first.
+static struct {
+	int codes[key_queue_size];
+	unsigned first;
+	unsigned count;
+} queue;
+
+static int queued(unsigned i)
+{
+	return queue.codes[(queue.first + i) % key_queue_size];
+}
+
+void keys_put(int code)
+{
+	if (queue.count == key_queue_size && !is_quit_key(code))
+		return;
+	if (queue.count == key_queue_size)
+		queue.count--;
+	queue.codes[(queue.first + queue.count++) % key_queue_size] = code;
+}
+
+bool keys_have_quit()
+{
+	for (unsigned i = 0; i < queue.count; i++)
+		if (is_quit_key(queued(i)))
+			return true;
+	return false;
+}
+
+bool console_key_waiting()
+{
+	return queue.count > 0;
+}
+
+int console_read_key()
+{
+	if (queue.count == 0)
+		return key_without_char;
+	int code = queued(0);
+	queue.first = (queue.first + 1) % key_queue_size;
+	queue.count--;
 	return code;
 }

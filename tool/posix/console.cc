@@ -1,0 +1,136 @@
+// Key intake and the pause on POSIX systems: keys from the controlling
+// terminal (/dev/tty), read only in the pause's waits, in bulk.
+//
+// Each wait of the pause is one ppoll on the keyboard and, when standard
+// output is a pipe or socket, on that, so that a reader that left ends
+// msgpoll even while the device is quiet. The signals that the terminal
+// layer holds come in only during the wait.
+#include "console.h"
+
+#include <cerrno>
+#include <ctime>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "keys.h"
+#include "terminal.h"
+
+enum {
+	// How long the rest of a key's bytes may take once its first byte is
+	// here.
+	rest_of_key_ms = 50,
+	// How often a pause made in the background looks for the foreground.
+	background_look_ms = 250,
+	// The bytes one read takes, and the reads one wait takes at most:
+	// a paste of any size costs a few calls per cycle and delays nothing.
+	chunk_size = 4096,
+	chunks_per_wake = 16,
+};
+
+static int watched_out = -1; // standard output when a pipe or socket
+static key_reader reader;    // a key press whose bytes are coming in
+static int64_t rest_due;     // when the rest of a key begun must have come
+
+// Feeds one byte to the key being read; a key it ends or completes goes to
+// the end of the queue. A byte that ends a key begins the next one.
+static void decode(unsigned char byte)
+{
+	key_step step;
+	do {
+		step = key_feed(&reader, byte);
+		if (step != key_more)
+			keys_put(reader.code);
+	} while (step == key_ended);
+}
+
+// Reads what was typed, up to a quit key: what follows it in the same
+// burst is discarded on the way out.
+static void take_typed_keys(int keyboard)
+{
+	for (int i = 0; i < chunks_per_wake && !keys_have_quit(); i++) {
+		unsigned char bytes[chunk_size];
+		ssize_t n = read(keyboard, bytes, sizeof bytes);
+		if (n == 0 || (n < 0 && errno == EIO)) {
+			terminal_hung_up();
+			return;
+		}
+		if (n < 0)
+			return; // EAGAIN: all read; EINTR: the next wait goes on
+		for (ssize_t k = 0; k < n && !keys_have_quit(); k++)
+			decode(bytes[k]);
+		if (reader.stage)
+			rest_due = now_ms() + rest_of_key_ms;
+	}
+}
+
+static bool is_pipe_or_socket(int fd)
+{
+	struct stat st;
+	return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+void console_open(std::FILE *out)
+{
+	terminal_open();
+	watched_out = is_pipe_or_socket(fileno(out)) ? fileno(out) : -1;
+	if (terminal_keys() >= 0)
+		console_pause(0); // the keys typed before the start count
+}
+
+void console_close(bool quit)
+{
+	if (quit)
+		terminal_discard_input();
+	terminal_close();
+}
+
+bool console_is_terminal(std::FILE *stream)
+{
+	return isatty(fileno(stream)) == 1;
+}
+
+// One wait, of ms milliseconds at most. Returns false when standard
+// output's reader has gone.
+static bool wait_once(int64_t ms)
+{
+	int keyboard = terminal_keys();
+	if (keyboard < 0 && terminal_present() && ms > background_look_ms)
+		ms = background_look_ms;
+
+	pollfd fds[2];
+	nfds_t n = 0;
+	if (keyboard >= 0)
+		fds[n++] = {keyboard, POLLIN, 0};
+	if (watched_out >= 0)
+		fds[n++] = {watched_out, 0, 0};
+	timespec t = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
+	if (ppoll(fds, n, &t, terminal_wait_mask()) <= 0)
+		return true; // the time ran out, or a signal came
+	if (watched_out >= 0 && fds[n - 1].revents & (POLLERR | POLLHUP))
+		return false;
+	if (keyboard >= 0 && fds[0].revents & POLLIN)
+		take_typed_keys(keyboard);
+	else if (keyboard >= 0 && fds[0].revents)
+		terminal_hung_up();
+	return true;
+}
+
+int console_pause(uint32_t ms)
+{
+	// With a quit key waiting, only a look: the output may have gone.
+	int64_t now = now_ms();
+	int64_t deadline = now + (keys_have_quit() ? 0 : int64_t(ms));
+	do {
+		int64_t until = reader.stage ? rest_due : deadline;
+		if (!wait_once(until > now ? until - now : 0)) {
+			raise(SIGPIPE); // ends msgpoll as a write would,
+			return EPIPE;   // unless SIGPIPE is ignored
+		}
+		now = now_ms();
+		if (reader.stage && (!terminal_present() || now >= rest_due))
+			keys_put(key_cut_short(&reader));
+	} while (!keys_have_quit() && (now < deadline || reader.stage));
+	return 0;
+}
