@@ -462,6 +462,9 @@ TEST_F(EndToEnd, DeviceFailuresAreReportedOnceWithStatusOne)
 		{"read@3=22", "", "Press 'q' to quit.\n\nCould not get trace data from "
 				  "device: status 22 (injected fault)\n"},
 		{"close=23", "q", "Press 'q' to quit.\n\nhl_close: status 23 (injected fault)\n"},
+		// read numbers past 32 bits are their own, not wrapped to read 1
+		{"read@4294967297=5, read@3=22", "", "Press 'q' to quit.\n\nCould not get trace data "
+						     "from device: status 22 (injected fault)\n"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.fault);
@@ -662,7 +665,9 @@ TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 }
 
 // Standard output that cannot take the lines, and the usage text that
-// cannot be written: one error line, status 1.
+// cannot be written: one error line, status 1. A write that takes nothing
+// (a library preloaded into msgpoll makes each one so) is a failure too,
+// not a reason to write again.
 TEST_F(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
 {
 	const std::string trace = file("many", std::string(100000, 'x'));
@@ -671,6 +676,7 @@ TEST_F(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
 		std::vector<std::string> args;
 		bool full; // /dev/full, or a pipe nobody reads, SIGPIPE ignored
 		std::string err;
+		bool takes_nothing = false;
 	} cases[] = {
 		{"full disk", {"-s", "0"}, true,
 		 prompt + "msgpoll: cannot write to standard output: No space left on device\n"},
@@ -678,10 +684,16 @@ TEST_F(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
 		 prompt + "msgpoll: cannot write to standard output: Broken pipe\n"},
 		{"usage", {"-x"}, true,
 		 "msgpoll: cannot write to standard output: No space left on device\n"},
+		{"write of nothing", {"-s", "0"}, true,
+		 prompt + "msgpoll: cannot write to standard output: Input/output error\n", true},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		options o = opts(c.args, {{"HARLEN_TRACE_SOURCE", trace}, {"HARLEN_FAULT", "read@end=1"}});
+		if (c.takes_nothing) {
+			o.env["LD_PRELOAD"] = ZERO_WRITE_LIBRARY;
+			o.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+		}
 		o.terminal = false;
 		o.output = to_fd;
 		o.ignored = {SIGPIPE};
@@ -1034,6 +1046,35 @@ TEST(Shell, BackgroundJobKeepsRunningAndTakesNoKey)
 	// more: stopped by the terminal.
 	sh.await("status:1");
 	EXPECT_TRUE(sh.process.ended());
+}
+
+// A paste as xterm writes it, 128 bytes at a time a fraction of a
+// millisecond apart, with a 'q' near its start and 8 KB or 64 KB after the
+// 'q': none of it reaches the shell, five times in a row.
+TEST(Shell, PasteInSmallPiecesNeverReachesTheShell)
+{
+	using namespace std::chrono_literals;
+	for (std::size_t after : {8192, 65536}) {
+		std::string paste = "x q ";
+		while (paste.size() < after)
+			paste += "echo INJECTED\n";
+		for (int round = 0; round < 5; round++) {
+			SCOPED_TRACE(std::to_string(after) + " bytes, round " + std::to_string(round));
+			shell sh;
+			ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+			sh.job("\"$M\" -s 200 >/dev/null 2>&1");
+			ASSERT_TRUE(echo_becomes(sh.terminal, false));
+			for (std::size_t at = 0; at < paste.size(); at += 128) {
+				type(sh.terminal, paste.substr(at, 128));
+				std::this_thread::sleep_for(300us);
+			}
+			sh.await("$ ");
+			sh.say("echo \"status:$?\"");
+			std::string screen = sh.await("status:0");
+			EXPECT_EQ(screen.find("INJECTED"), std::string::npos) << screen;
+			sh.leave();
+		}
+	}
 }
 
 // A paste of a megabyte: the reads keep their pace, little CPU goes, the

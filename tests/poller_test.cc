@@ -185,7 +185,8 @@ std::string printed(const std::vector<std::string> &records, uint32_t count,
 
 TEST(PrintBatch, EmptyRecordsPrintNothingAndHideNoneAfterThem)
 {
-	EXPECT_EQ(printed({"", "a", "", "", "b", ""}, 6), "a\nb\n");
+	for (bool shown : {false, true})
+		EXPECT_EQ(printed({"", "a", "", "", "b", ""}, 6, shown), "a\nb\n");
 	EXPECT_EQ(printed({"a", "b"}, 0), "");
 	EXPECT_EQ(printed({"a", "b", "c"}, 2), "a\nb\n");
 }
