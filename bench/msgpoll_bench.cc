@@ -16,7 +16,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
-#include <sys/epoll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +27,45 @@ extern char **environ;
 
 namespace {
 
+// Every file the benchmark makes is one of these, in a directory of its
+// own under $TMPDIR or /tmp. All are removed at the end, or when a signal
+// ends the run.
+enum scratch_file { lines_file, mixed_file, out_file, empty_file, scratch_files };
+const char *const scratch_names[scratch_files] = {"lines", "mixed", "out", "empty"};
+char scratch_dir[256];
+char scratch_paths[scratch_files][320];
+
+void remove_scratch()
+{
+	for (const char *path : scratch_paths)
+		unlink(path);
+	rmdir(scratch_dir);
+}
+
+void remove_scratch_and_end(int sig)
+{
+	remove_scratch();
+	signal(sig, SIG_DFL);
+	raise(sig);
+}
+
+const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+bool make_scratch()
+{
+	const char *tmp = std::getenv("TMPDIR");
+	std::snprintf(scratch_dir, sizeof scratch_dir, "%s/msgpoll_bench.XXXXXX",
+		      tmp && *tmp ? tmp : "/tmp");
+	if (!mkdtemp(scratch_dir))
+		return false;
+	for (int f = 0; f < scratch_files; f++)
+		std::snprintf(scratch_paths[f], sizeof scratch_paths[f], "%s/%s",
+			      scratch_dir, scratch_names[f]);
+	for (int sig : ending_signals)
+		signal(sig, remove_scratch_and_end);
+	return true;
+}
+
 // A trace line of 40 to 79 characters, different for every n.
 std::string trace_line(uint32_t n)
 {
@@ -38,6 +76,12 @@ std::string trace_line(uint32_t n)
 	std::string line(text);
 	line.resize(len, 'x');
 	return line;
+}
+
+double median(std::vector<double> v)
+{
+	std::sort(v.begin(), v.end());
+	return v[v.size() / 2];
 }
 
 // 1. The print path: one full batch through the tool's printer, against the
@@ -84,26 +128,18 @@ BENCHMARK(BM_OneWrite);
 // 2. The whole process: msgpoll -s 0 copying a million lines from the
 // stand-in to a file, in full batches, against dd copying the same file in
 // writes of one batch's size (the most that one write per batch leaves
-// possible) and cat, run side by side so that all meet the same machine;
-// the figures are the medians of the runs' ratios. The lines are all 60
-// bytes long, or, with the argument 1, of 41 to 60 bytes mixed.
+// possible) and against tail -n +1. The three run in turn, round after
+// round, so that all meet the same machine; the figures are the medians of
+// the rounds' ratios. The lines are all 60 bytes long, or, with the
+// argument 1, of 41 to 60 bytes mixed.
 const int messages = 1000000;
-const int pairs = 11;
+const int rounds = 21;
 const int line_bytes = 60;
-std::vector<std::string> made_files; // removed at the end
 
-std::string bench_file(const char *suffix)
+const char *message_file(bool mixed)
 {
-	return "/tmp/msgpoll_bench_" + std::to_string(getpid()) + suffix;
-}
-
-std::string message_file(bool mixed)
-{
-	std::string path = bench_file(mixed ? ".mixed" : ".in");
-	if (std::find(made_files.begin(), made_files.end(), path) != made_files.end())
-		return path;
-	made_files.push_back(path);
-	std::FILE *f = std::fopen(path.c_str(), "w");
+	const char *path = scratch_paths[mixed ? mixed_file : lines_file];
+	std::FILE *f = std::fopen(path, "w");
 	for (uint32_t i = 0; i < messages; i++) {
 		std::string line = trace_line(i);
 		line.resize(mixed ? std::min<size_t>(line.size(), line_bytes - 1)
@@ -114,72 +150,93 @@ std::string message_file(bool mixed)
 	return path;
 }
 
-// Runs argv with standard output to a new file out and standard error to
-// /dev/null; returns its exit status, and its wall time in *seconds. The
-// old out is removed first, so that neither side pays for the other's
-// truncation.
-int run_to_file(std::vector<const char *> argv, const std::string &out,
-		double *seconds)
+long long file_size(const char *path)
 {
-	std::remove(out.c_str());
+	struct stat st;
+	return stat(path, &st) == 0 ? st.st_size : -1;
+}
+
+// Runs argv with standard input /dev/null, standard output a new file out
+// and standard error /dev/null, in a session of its own: msgpoll finds no
+// terminal there and leaves the one bench/run was started from alone.
+// Returns its exit status, and its wall time in *seconds. The old out is
+// removed first, so that no run pays for the truncation of the one before.
+int run_to_file(std::vector<const char *> argv, const char *out, double *seconds)
+{
+	std::remove(out);
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
-					 O_WRONLY | O_CREAT | O_TRUNC, 0600);
+	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
 	posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+	posix_spawnattr_t attributes;
+	posix_spawnattr_init(&attributes);
+	posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
 	argv.push_back(nullptr);
 	pid_t pid;
 	int st = -1;
 	auto start = std::chrono::steady_clock::now();
-	if (posix_spawn(&pid, argv[0], &actions, nullptr,
+	if (posix_spawn(&pid, argv[0], &actions, &attributes,
 			const_cast<char **>(argv.data()), environ) == 0)
 		waitpid(pid, &st, 0);
 	*seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
 			   .count();
+	posix_spawnattr_destroy(&attributes);
 	posix_spawn_file_actions_destroy(&actions);
 	return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-double median(std::vector<double> v)
+void BM_Copy(benchmark::State &state)
 {
-	std::sort(v.begin(), v.end());
-	return v[v.size() / 2];
-}
-
-void BM_MsgpollAgainstCat(benchmark::State &state)
-{
-	std::string in = message_file(state.range(0) == 1);
-	setenv("HARLEN_TRACE_SOURCE", in.c_str(), 1);
-	setenv("HARLEN_FAULT", "read@end=1", 1); // ends after the last batch
-	std::string out = in + ".out";
-	std::string dd_in = "if=" + in;
+	const char *in = message_file(state.range(0) == 1);
+	const char *out = scratch_paths[out_file];
+	long long bytes = file_size(in);
+	std::string dd_in = std::string("if=") + in;
 	// One batch's bytes: with mixed lengths, a batch's on average.
-	struct stat st;
-	stat(in.c_str(), &st);
-	std::string dd_bs = "bs=" + std::to_string(st.st_size / (messages / HL_BATCH_RECORDS));
-	std::vector<double> msgpoll, cat, ratios, dd_ratios;
+	std::string dd_bs = "bs=" + std::to_string(bytes / (messages / HL_BATCH_RECORDS));
+	struct copier {
+		std::vector<const char *> argv;
+		int status; // its exit status after a whole copy
+		std::vector<double> seconds;
+	} copiers[] = {
+		// msgpoll ends with 1: the stand-in fails the read at the end.
+		{{MSGPOLL_PATH, "-s", "0"}, 1, {}},
+		{{"/usr/bin/dd", dd_in.c_str(), dd_bs.c_str()}, 0, {}},
+		{{"/usr/bin/tail", "-n", "+1", in}, 0, {}},
+	};
+	copier &msgpoll = copiers[0], &dd = copiers[1], &tail = copiers[2];
+	setenv("HARLEN_TRACE_SOURCE", in, 1);
+	setenv("HARLEN_FAULT", "read@end=1", 1);
 	for (auto _ : state) {
-		for (int i = 0; i < pairs; i++) {
-			double m, c, d;
-			if (run_to_file({MSGPOLL_PATH, "-s", "0"}, out, &m) != 1 ||
-			    run_to_file({"/bin/cat", in.c_str()}, out, &c) != 0 ||
-			    run_to_file({"/bin/dd", dd_in.c_str(), dd_bs.c_str()}, out, &d) != 0)
-				state.SkipWithError("msgpoll, cat or dd failed");
-			msgpoll.push_back(m);
-			cat.push_back(c);
-			ratios.push_back(c / m);
-			dd_ratios.push_back(d / m);
+		for (int r = 0; r < rounds; r++) {
+			for (int k = 0; k < 3; k++) {
+				copier &c = copiers[(r + k) % 3];
+				double s;
+				if (run_to_file(c.argv, out, &s) != c.status ||
+				    file_size(out) != bytes)
+					state.SkipWithError((std::string(c.argv[0]) +
+							     " did not copy the file").c_str());
+				c.seconds.push_back(s);
+			}
 		}
 	}
 	unsetenv("HARLEN_TRACE_SOURCE");
 	unsetenv("HARLEN_FAULT");
-	std::remove(out.c_str());
-	state.counters["msgpoll_per_s"] = messages / median(msgpoll);
-	state.counters["cat_per_s"] = messages / median(cat);
-	state.counters["ratio"] = median(ratios);
-	state.counters["dd_ratio"] = median(dd_ratios);
+	std::remove(out);
+	std::remove(in);
+	// A speed over another is the other's time over its own.
+	std::vector<double> of_dd, of_tail;
+	for (size_t r = 0; r < msgpoll.seconds.size(); r++) {
+		of_dd.push_back(dd.seconds[r] / msgpoll.seconds[r]);
+		of_tail.push_back(tail.seconds[r] / msgpoll.seconds[r]);
+	}
+	state.counters["msgpoll_per_s"] = messages / median(msgpoll.seconds);
+	state.counters["dd_per_s"] = messages / median(dd.seconds);
+	state.counters["tail_per_s"] = messages / median(tail.seconds);
+	state.counters["of_dd"] = median(of_dd);
+	state.counters["of_tail"] = median(of_tail);
 }
-BENCHMARK(BM_MsgpollAgainstCat)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_Copy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // CPU time a process has run, in nanoseconds (Linux: /proc/PID/schedstat).
 double cpu_ns(pid_t pid)
@@ -194,87 +251,85 @@ double cpu_ns(pid_t pid)
 }
 
 // 3. Idle: msgpoll at its default interval on a terminal, on a quiet file,
-// once it has started. Beside it, over the same seconds: a process that only
-// polls for 200 ms in a loop (what five wake-ups a second cost here), and
-// one that makes the two calls of msgpoll's quiet cycle, a wait on its
-// terminal and a seek to the file's end. Processes that wake together
-// change what each wake-up costs the others, and that stays so for as long
-// as they run: so each trial starts the three afresh, a third of an
-// interval apart and each time in another order, and the ratios are the
-// medians of the trials'.
-enum idler { bare_loop, msgpoll_itself, two_calls };
+// once it has started. Beside it, over the same seconds, a bare loop of
+// 200 ms polls on a terminal of its own: what five wake-ups a second cost
+// here. Processes that wake together change what each wake-up costs the
+// other, for as long as they run: so each trial starts both afresh, half
+// an interval apart and each in turn first, and the ratio is the median of
+// the trials'.
+const int trials = 9;
+const double startup_s = 0.5;
+const double window_s = 4;
 
-pid_t start_idler(idler kind, const std::string &empty, int *terminal)
+pid_t start_idler(bool is_msgpoll, int *terminal)
 {
 	pid_t pid = forkpty(terminal, nullptr, nullptr, nullptr);
 	if (pid != 0)
 		return pid;
-	if (kind == msgpoll_itself) {
-		setenv("HARLEN_TRACE_SOURCE", empty.c_str(), 1);
+	for (int sig : ending_signals)
+		signal(sig, SIG_DFL); // the scratch files are the benchmark's
+	if (is_msgpoll) {
+		setenv("HARLEN_TRACE_SOURCE", scratch_paths[empty_file], 1);
+		unsetenv("HARLEN_FAULT");
 		execl(MSGPOLL_PATH, MSGPOLL_PATH, (char *)nullptr);
 		_exit(127);
 	}
-	if (kind == bare_loop)
-		for (;;)
-			poll(nullptr, 0, 200);
-	int file = open(empty.c_str(), O_RDONLY);
-	int set = epoll_create1(0);
-	epoll_event key = {};
-	key.events = EPOLLIN;
-	epoll_ctl(set, EPOLL_CTL_ADD, 0, &key);
-	sigset_t none;
-	sigemptyset(&none);
-	for (;; lseek(file, 0, SEEK_END))
-		epoll_pwait(set, &key, 1, 200, &none);
+	for (;;)
+		poll(nullptr, 0, 200);
+}
+
+// Waits a second at most for pid to end, and kills it if it has not.
+// Returns whether it ended by itself with status 0.
+bool ended(pid_t pid)
+{
+	int st;
+	for (int i = 0; i < 100; i++) {
+		if (waitpid(pid, &st, WNOHANG) == pid)
+			return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	kill(pid, SIGKILL);
+	waitpid(pid, nullptr, 0);
+	return false;
 }
 
 void BM_Idle(benchmark::State &state)
 {
-	std::string empty = bench_file(".empty");
-	std::fclose(std::fopen(empty.c_str(), "w"));
-	const int trials = 9;
-	const double window_s = 2;
-	std::vector<double> ratios, calls_ratios, used[3];
+	std::fclose(std::fopen(scratch_paths[empty_file], "w"));
+	enum { bare, msgpoll };
+	std::vector<double> used[2], ratios;
 	bool ran = true;
 	for (auto _ : state) {
 		for (int t = 0; t < trials; t++) {
-			pid_t pid[3];
-			int terminal[3];
-			for (int k = 0; k < 3; k++) {
-				idler kind = idler((t + k) % 3);
-				pid[kind] = start_idler(kind, empty, &terminal[kind]);
-				std::this_thread::sleep_for(std::chrono::milliseconds(67));
+			pid_t pid[2];
+			int terminal[2];
+			for (int k = 0; k < 2; k++) {
+				int which = (t + k) % 2;
+				pid[which] = start_idler(which == msgpoll, &terminal[which]);
+				std::this_thread::sleep_for(std::chrono::milliseconds(100));
 			}
-			std::this_thread::sleep_for(std::chrono::milliseconds(500));
-			double first[3], cpu[3];
-			for (int k = 0; k < 3; k++)
+			std::this_thread::sleep_for(std::chrono::duration<double>(startup_s));
+			double first[2], cpu[2];
+			for (int k = 0; k < 2; k++)
 				first[k] = cpu_ns(pid[k]);
 			std::this_thread::sleep_for(std::chrono::duration<double>(window_s));
-			for (int k = 0; k < 3; k++)
+			for (int k = 0; k < 2; k++)
 				cpu[k] = cpu_ns(pid[k]) - first[k];
-			int st;
-			ran = ran && write(terminal[msgpoll_itself], "q", 1) == 1 &&
-			      waitpid(pid[msgpoll_itself], &st, 0) > 0 && WIFEXITED(st) &&
-			      WEXITSTATUS(st) == 0;
-			for (int k = 0; k < 3; k++) {
-				if (k != msgpoll_itself) {
-					kill(pid[k], SIGKILL);
-					waitpid(pid[k], nullptr, 0);
-				}
+			ran = ran && first[bare] >= 0 && first[msgpoll] >= 0 &&
+			      write(terminal[msgpoll], "q", 1) == 1 && ended(pid[msgpoll]);
+			kill(pid[bare], SIGKILL);
+			waitpid(pid[bare], nullptr, 0);
+			for (int k = 0; k < 2; k++) {
 				close(terminal[k]);
-				ran = ran && first[k] >= 0;
 				used[k].push_back(cpu[k] / 1e6 / window_s);
 			}
-			ratios.push_back(cpu[msgpoll_itself] / cpu[bare_loop]);
-			calls_ratios.push_back(cpu[two_calls] / cpu[bare_loop]);
+			ratios.push_back(cpu[msgpoll] / cpu[bare]);
 		}
 	}
-	std::remove(empty.c_str());
-	state.counters["cpu_ms_per_s"] = median(used[msgpoll_itself]);
-	state.counters["floor_cpu_ms_per_s"] = median(used[bare_loop]);
-	state.counters["calls_cpu_ms_per_s"] = median(used[two_calls]);
+	std::remove(scratch_paths[empty_file]);
+	state.counters["cpu_ms_per_s"] = median(used[msgpoll]);
+	state.counters["bare_cpu_ms_per_s"] = median(used[bare]);
 	state.counters["ratio"] = median(ratios);
-	state.counters["calls_ratio"] = median(calls_ratios);
 	if (!ran)
 		state.SkipWithError("msgpoll did not run and quit on q");
 }
@@ -285,9 +340,12 @@ BENCHMARK(BM_Idle)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 int main(int argc, char **argv)
 {
 	benchmark::Initialize(&argc, argv);
+	if (!make_scratch()) {
+		std::perror("msgpoll_bench: a scratch directory");
+		return 1;
+	}
 	benchmark::RunSpecifiedBenchmarks();
 	benchmark::Shutdown();
-	for (const std::string &path : made_files)
-		std::remove(path.c_str());
+	remove_scratch();
 	return 0;
 }
