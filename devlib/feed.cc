@@ -121,28 +121,6 @@ static bool partial_line_due(const trace_feed *f)
 	return f->is_file ? clock_ms() - f->grew_ms >= feed_quiet_ms : f->at_end;
 }
 
-static long fill_from_source(trace_feed *f, char *records, uint32_t capacity,
-			     bool *at_end)
-{
-	uint32_t filled = 0;
-	bool quiet = false; // the source had nothing more just now
-	while (filled < capacity) {
-		char *record = records + size_t(filled) * HL_RECORD_SIZE;
-		if (take_record(f, record, quiet && partial_line_due(f))) {
-			filled++;
-		} else if (quiet) {
-			break;
-		} else {
-			long n = refill(f);
-			if (n < 0)
-				return -1;
-			quiet = n == 0;
-		}
-	}
-	*at_end = filled == 0 && f->at_end && f->start == f->end;
-	return long(filled);
-}
-
 // The demo driver: a few plausible messages a second since the open.
 static void demo_message(char *record, uint32_t seq, uint64_t at_ms)
 {
@@ -163,26 +141,36 @@ static void demo_message(char *record, uint32_t seq, uint64_t at_ms)
 			      (mix >> 12 & 0x3ff) + 16);
 }
 
-static long fill_from_demo(trace_feed *f, char *records, uint32_t capacity)
+static uint32_t fill_from_demo(trace_feed *f, char *records, uint32_t capacity)
 {
-	uint64_t elapsed = clock_ms() - f->opened_ms;
-	uint64_t due = elapsed * demo_per_second / 1000 + 1;
+	uint64_t due = (clock_ms() - f->opened_ms) * demo_per_second / 1000 + 1;
 	uint32_t filled = 0;
-
-	while (filled < capacity && f->sent < due) {
-		f->sent++;
-		uint64_t at = uint64_t(f->sent - 1) * 1000 / demo_per_second;
-		demo_message(records + size_t(filled) * HL_RECORD_SIZE, f->sent,
-			     at);
-		filled++;
-	}
-	return long(filled);
+	for (; filled < capacity && f->sent < due; filled++, f->sent++)
+		demo_message(records + size_t(filled) * HL_RECORD_SIZE, f->sent + 1,
+			     uint64_t(f->sent) * 1000 / demo_per_second);
+	return filled;
 }
 
 long feed_fill(trace_feed *f, char *records, uint32_t capacity, bool *at_end)
 {
-	if (f->fd >= 0)
-		return fill_from_source(f, records, capacity, at_end);
 	*at_end = false;
-	return fill_from_demo(f, records, capacity);
+	if (f->fd < 0)
+		return long(fill_from_demo(f, records, capacity));
+	uint32_t filled = 0;
+	bool quiet = false; // the source had nothing more just now
+	while (filled < capacity) {
+		char *record = records + size_t(filled) * HL_RECORD_SIZE;
+		if (take_record(f, record, quiet && partial_line_due(f))) {
+			filled++;
+		} else if (quiet) {
+			break;
+		} else {
+			long n = refill(f);
+			if (n < 0)
+				return -1;
+			quiet = n == 0;
+		}
+	}
+	*at_end = filled == 0 && f->at_end && f->start == f->end;
+	return long(filled);
 }

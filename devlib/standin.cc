@@ -63,15 +63,12 @@ static char source_path[kept_text_max]; // the source named at the last open
 static char bad_item[kept_text_max];    // the HARLEN_FAULT item not understood
 static hl_status last_injected;         // the status a planned fault last returned
 
-static const char device_prefix[] = "harlen";
-
 extern "C" HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer,
-				       int size)
+					       int size)
 {
 	if (!buffer || size <= 0)
 		return nullptr;
-	int n = std::snprintf(buffer, size_t(size), "%s%d.%d", device_prefix,
-			      unit, kind);
+	int n = std::snprintf(buffer, size_t(size), "harlen%d.%d", unit, kind);
 	if (n < 0 || n >= size) {
 		buffer[0] = '\0';
 		return nullptr;
@@ -79,107 +76,81 @@ extern "C" HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer,
 	return buffer;
 }
 
-// Some text of HARLEN_FAULT: the bytes [begin, end).
-struct span {
-	const char *begin, *end;
-};
-
-static span trimmed(span s)
+// The whole of text, blanks after it allowed, as a decimal number with an
+// optional sign, within [low, high].
+static bool read_number(const char *text, long long low, long long high, long long *value)
 {
-	while (s.begin < s.end && std::isspace(static_cast<unsigned char>(*s.begin)))
-		s.begin++;
-	while (s.end > s.begin && std::isspace(static_cast<unsigned char>(s.end[-1])))
-		s.end--;
-	return s;
-}
-
-static size_t length(span s)
-{
-	return size_t(s.end - s.begin);
-}
-
-static bool is(span s, const char *word)
-{
-	return length(s) == std::strlen(word) && std::memcmp(s.begin, word, length(s)) == 0;
-}
-
-// A whole text of decimal digits, with an optional sign, within [low, high].
-static bool read_number(span s, long long low, long long high, long long *value)
-{
-	char text[20];
-	if (length(s) == 0 || length(s) >= sizeof text)
-		return false;
-	std::memcpy(text, s.begin, length(s));
-	text[length(s)] = '\0';
 	char *end;
 	errno = 0;
 	*value = std::strtoll(text, &end, 10);
-	return errno == 0 && *end == '\0' && !std::isspace(static_cast<unsigned char>(text[0])) &&
-	       *value >= low && *value <= high;
+	while (std::isspace(static_cast<unsigned char>(*end)))
+		end++;
+	return end != text && *end == '\0' && errno == 0 && *value >= low && *value <= high;
 }
 
-// One item of HARLEN_FAULT: open=S, close=S, read@N=S or read@end=S.
-static bool read_fault(span item, fault *f)
+// One item of HARLEN_FAULT, without the blanks around it: open=S, close=S,
+// read@N=S or read@end=S, blanks allowed around the '='.
+static bool read_fault(const char *item, fault *f)
 {
-	const char *eq = static_cast<const char *>(std::memchr(item.begin, '=', length(item)));
-	if (!eq)
-		return false;
-	span name = trimmed({item.begin, eq});
+	char name[24];
+	int name_end = 0;
 	long long status, read = 0;
-	if (!read_number(trimmed({eq + 1, item.end}), INT32_MIN, INT32_MAX, &status) ||
-	    status == 0)
+	if (std::sscanf(item, "%23[^= \t\n\v\f\r] =%n", name, &name_end) != 1 || name_end == 0 ||
+	    !read_number(item + name_end, INT32_MIN, INT32_MAX, &status) || status == 0)
 		return false;
 	f->status = hl_status(status);
-	if (is(name, "open") || is(name, "close")) {
-		f->op = is(name, "open") ? fault_open : fault_close;
-	} else if (length(name) > 5 && std::memcmp(name.begin, "read@", 5) == 0 &&
-		   (is(name, "read@end") ||
-		    (std::isdigit(static_cast<unsigned char>(name.begin[5])) &&
-		     read_number({name.begin + 5, name.end}, 1, 999999999999LL, &read)))) {
-		f->op = fault_read;
-	} else {
-		return false;
+	f->op = std::strncmp(name, "read@", 5) == 0 ? fault_read
+		: std::strcmp(name, "open") == 0    ? fault_open
+						    : fault_close;
+	f->read = 0;
+	if (f->op == fault_read && std::strcmp(name + 5, "end") != 0) {
+		if (!std::isdigit(static_cast<unsigned char>(name[5])) ||
+		    !read_number(name + 5, 1, 999999999999LL, &read))
+			return false;
+		f->read = uint64_t(read);
 	}
-	f->read = uint64_t(read);
-	return true;
+	return f->op != fault_close || std::strcmp(name, "close") == 0;
 }
 
-// Reads the whole list into plan; false, with the item in bad_item, at the
-// first item not understood, one that plans the same fault twice, or one
-// past the most.
-static bool read_fault_plan(const char *text, fault *plan, int *count)
+// Reads the whole list into the device's plan; false, with the item in
+// bad_item, at the first item not understood, one that plans the same
+// fault twice, or one past the most.
+static bool read_fault_plan(const char *text)
 {
-	*count = 0;
-	if (!text || length(trimmed({text, text + std::strlen(text)})) == 0)
-		return true;
-	for (const char *at = text;;) {
-		const char *comma = std::strchr(at, ',');
-		span item = trimmed({at, comma ? comma : at + std::strlen(at)});
+	device.fault_count = 0;
+	if (!text || text[std::strspn(text, " \t\n\v\f\r")] == '\0')
+		return true; // unset, or nothing but blanks: no plan
+	for (const char *at = text; at;) {
+		size_t len = std::strcspn(at, ",");
+		const char *next = at[len] ? at + len + 1 : nullptr;
+		while (len > 0 && std::isspace(static_cast<unsigned char>(*at)))
+			at++, len--;
+		while (len > 0 && std::isspace(static_cast<unsigned char>(at[len - 1])))
+			len--;
+		std::snprintf(bad_item, sizeof bad_item, "%.*s", int(len), at);
 		fault f;
-		bool ok = *count < fault_max && read_fault(item, &f);
-		for (int i = 0; i < *count; i++)
-			ok = ok && (plan[i].op != f.op || plan[i].read != f.read);
-		if (!ok) {
-			std::snprintf(bad_item, sizeof bad_item, "%.*s", int(length(item)),
-				      item.begin);
+		bool ok = device.fault_count < fault_max && len < sizeof bad_item &&
+			  read_fault(bad_item, &f);
+		for (int i = 0; ok && i < device.fault_count; i++)
+			ok = device.faults[i].op != f.op || device.faults[i].read != f.read;
+		if (!ok)
 			return false;
-		}
-		plan[(*count)++] = f;
-		if (!comma)
-			return true;
-		at = comma + 1;
+		device.faults[device.fault_count++] = f;
+		at = next;
 	}
+	return true;
 }
 
 // Returns the status of the planned fault for op (and read), once: the
 // plan forgets it. 0 when none is planned.
-static hl_status injected(fault *plan, int *count, fault_op op, uint64_t read = 0)
+static hl_status injected(fault_op op, uint64_t read = 0)
 {
-	for (int i = 0; i < *count; i++) {
+	fault *plan = device.faults;
+	for (int i = 0; i < device.fault_count; i++) {
 		if (plan[i].op == op && plan[i].read == read) {
 			last_injected = plan[i].status;
-			std::memmove(plan + i, plan + i + 1, sizeof *plan * size_t(*count - i - 1));
-			--*count;
+			std::memmove(plan + i, plan + i + 1,
+				     sizeof *plan * size_t(--device.fault_count - i));
 			return last_injected;
 		}
 	}
@@ -187,25 +158,21 @@ static hl_status injected(fault *plan, int *count, fault_op op, uint64_t read = 
 }
 
 extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
-				    int access)
+					    int access)
 {
 	char expected[20];
 	if (!handle || !name)
 		return null_argument;
-	if (!hl_device_name(unit_supported, kind_supported, expected,
-			    sizeof expected) ||
+	if (!hl_device_name(unit_supported, kind_supported, expected, sizeof expected) ||
 	    std::strcmp(name, expected) != 0)
 		return no_such_device;
 	if (access != access_supported)
 		return access_refused;
 	if (device.open)
 		return device_busy;
-
-	fault plan[fault_max];
-	int planned;
-	if (!read_fault_plan(std::getenv("HARLEN_FAULT"), plan, &planned))
+	if (!read_fault_plan(std::getenv("HARLEN_FAULT")))
 		return bad_fault_setting;
-	if (hl_status status = injected(plan, &planned, fault_open))
+	if (hl_status status = injected(fault_open))
 		return status;
 
 	// Empty, as unset: the demo driver.
@@ -213,15 +180,10 @@ extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
 	if (source && !*source)
 		source = nullptr;
 	std::snprintf(source_path, sizeof source_path, "%s", source ? source : "");
-	int err = feed_open(&device.feed, source);
-	if (err != 0) {
-		last_errno = err;
+	if ((last_errno = feed_open(&device.feed, source)) != 0)
 		return source_failed;
-	}
 	device.open = true;
 	device.reads = 0;
-	std::memcpy(device.faults, plan, sizeof *plan * size_t(planned));
-	device.fault_count = planned;
 	*handle = &device;
 	return 0;
 }
@@ -231,15 +193,14 @@ static bool is_open(hl_handle handle)
 	return handle == &device && device.open;
 }
 
-extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_record, uint32_t *count)
+extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_record,
+						  uint32_t *count)
 {
 	if (!is_open(handle))
 		return bad_handle;
 	if (!first_record || !count)
 		return null_argument;
-
-	if (hl_status status = injected(device.faults, &device.fault_count, fault_read,
-						++device.reads))
+	if (hl_status status = injected(fault_read, ++device.reads))
 		return status;
 
 	bool at_end;
@@ -248,9 +209,8 @@ extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_
 		last_errno = errno;
 		return source_failed;
 	}
-	hl_status at_end_fault = at_end ? injected(device.faults, &device.fault_count, fault_read) : 0;
-	if (at_end_fault != 0)
-		return at_end_fault;
+	if (hl_status status = at_end ? injected(fault_read) : 0)
+		return status;
 	*count = uint32_t(filled);
 	return 0;
 }
@@ -259,7 +219,7 @@ extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 {
 	if (!is_open(handle))
 		return bad_handle;
-	if (hl_status status = injected(device.faults, &device.fault_count, fault_close))
+	if (hl_status status = injected(fault_close))
 		return status;
 	feed_close(&device.feed);
 	device.open = false;

@@ -9,8 +9,9 @@
 //
 // A signal that ends msgpoll puts the mode back and ends it by that same
 // signal, so the exit status names it; but while a batch is in hand it
-// waits until the batch is written, for at most batch_cap_seconds. The
-// other handlers only record, and the pause does the work.
+// waits until the batch is written, for at most batch_cap_seconds, and a
+// second one ends it at once. Ctrl-Z puts the mode back and stops; SIGCONT
+// is only recorded, and the pause looks at the terminal again.
 #include "terminal.h"
 
 #include <cerrno>
@@ -51,7 +52,6 @@ static const int caught[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
 			     SIGPIPE, SIGALRM, SIGTSTP, SIGCONT};
 enum { caught_count = sizeof caught / sizeof caught[0] };
 static struct sigaction found_actions[caught_count];
-static bool installed[caught_count];
 
 // Holds the signals whose handlers read the mode, and SIGTTOU, so that a
 // change of the mode never stops msgpoll. Made from the background, such a
@@ -141,39 +141,12 @@ static void act_by_default(int sig)
 	_exit(128 + sig);
 }
 
-static void on_ending(int sig)
-{
-	if (in_hand && !waiting) {
-		int saved = errno;
-		waiting = sig;
-		alarm(batch_cap_seconds);
-		errno = saved;
-		return;
-	}
-	end_by(waiting ? int(waiting) : sig); // a second one ends at once
-}
+static void on_signal(int sig);
 
-// The batch took too long: a reader that stopped reading.
-static void on_alarm(int)
-{
-	if (waiting)
-		end_by(waiting);
-}
-
-static void on_pipe(int sig)
-{
-	end_by(sig);
-}
-
-static void on_continue(int)
-{
-	continued = 1;
-}
-
-static void catch_signal(int sig, void (*handler)(int))
+static void catch_signal(int sig)
 {
 	struct sigaction a = {};
-	a.sa_handler = handler;
+	a.sa_handler = on_signal;
 	sigemptyset(&a.sa_mask);
 	for (int other : caught)
 		sigaddset(&a.sa_mask, other);
@@ -182,26 +155,32 @@ static void catch_signal(int sig, void (*handler)(int))
 	sigaction(sig, &a, nullptr);
 }
 
-// Ctrl-Z: put the mode back and stop. Continued, the pause settles anew.
-static void on_stop(int)
+static void on_signal(int sig)
 {
 	int saved = errno;
-	give_back();
-	act_by_default(SIGTSTP); // stopped here
-	catch_signal(SIGTSTP, on_stop);
-	continued = 1;
-	errno = saved;
-}
-
-static void (*handler_of(int sig))(int)
-{
 	switch (sig) {
-	case SIGPIPE: return on_pipe;
-	case SIGALRM: return on_alarm;
-	case SIGTSTP: return on_stop;
-	case SIGCONT: return on_continue;
-	default: return on_ending;
+	case SIGCONT:
+		continued = 1;
+		break;
+	case SIGTSTP: // Ctrl-Z: put the mode back and stop
+		give_back();
+		act_by_default(SIGTSTP); // stopped here
+		catch_signal(SIGTSTP);
+		continued = 1;
+		break;
+	case SIGALRM: // the batch took too long: a reader that stopped reading
+		if (waiting)
+			end_by(waiting);
+		break;
+	default:
+		if (sig != SIGPIPE && in_hand && !waiting) {
+			waiting = sig;
+			alarm(batch_cap_seconds);
+			break;
+		}
+		end_by(sig == SIGPIPE || !waiting ? sig : int(waiting)); // a second: at once
 	}
+	errno = saved;
 }
 
 void terminal_open()
@@ -216,11 +195,9 @@ void terminal_open()
 		sigaction(sig, nullptr, &found_actions[i]);
 		// A signal ignored by whoever started msgpoll stays ignored;
 		// SIGALRM and SIGCONT are msgpoll's own.
-		if (found_actions[i].sa_handler == SIG_IGN && sig != SIGALRM &&
-		    sig != SIGCONT)
-			continue;
-		catch_signal(sig, handler_of(sig));
-		installed[i] = true;
+		if (found_actions[i].sa_handler != SIG_IGN || sig == SIGALRM ||
+		    sig == SIGCONT)
+			catch_signal(sig);
 	}
 	tty = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 	// SIGCONT stays held outside the pause's waits, so none is missed.
@@ -298,8 +275,7 @@ void terminal_close()
 	alarm(0);
 	give_back();
 	for (int i = 0; i < caught_count; i++)
-		if (installed[i])
-			sigaction(caught[i], &found_actions[i], nullptr);
+		sigaction(caught[i], &found_actions[i], nullptr);
 	if (tty >= 0)
 		close(tty);
 	tty = -1;
