@@ -826,9 +826,9 @@ TEST_F(EndToEnd, CycleMakesOneSystemCallBesideItsWrite)
 	}
 }
 
-// At -s 0 the pause is still made: each cycle waits once, for no time,
-// and so gives up the processor. Here without a terminal, to a file, over
-// the 299 cycles before a planned read failure.
+// At -s 0 the pause is still made: each cycle makes its wait, of no time.
+// Here without a terminal, to a file, over the 299 cycles before a planned
+// read failure.
 TEST_F(EndToEnd, ZeroIntervalStillWaitsEachCycle)
 {
 	if (system("strace -V >/dev/null 2>&1") != 0)

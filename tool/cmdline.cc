@@ -5,12 +5,6 @@
 
 enum { default_sleeplen = 200 };
 
-static bool is_blank(char c)
-{
-	return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-	       c == '\r';
-}
-
 // The value of c as a digit of any base up to 16, or 16 when it is none.
 static unsigned digit_value(char c)
 {
@@ -25,7 +19,7 @@ static unsigned digit_value(char c)
 
 uint32_t read_sleeplen(const char *s)
 {
-	while (is_blank(*s))
+	while (*s && std::strchr(" \t\n\v\f\r", *s))
 		s++;
 
 	bool negative = false;
