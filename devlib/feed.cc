@@ -49,6 +49,8 @@ static bool take_record(trace_feed *f, char *record, bool partial)
 	for (;;) {
 		char *p = f->text + f->start;
 		size_t avail = f->end - f->start, len;
+		if (avail == 0)
+			return false;
 		char *line_end = static_cast<char *>(
 			std::memchr(p, '\n', avail < HL_RECORD_SIZE ? avail : HL_RECORD_SIZE));
 		if (line_end) {
@@ -60,7 +62,7 @@ static bool take_record(trace_feed *f, char *record, bool partial)
 			f->in_line = false;
 			if (rest_of_long_line)
 				continue; // the line end after a long line's last record
-		} else if (avail > text_max || (partial && avail > 0)) {
+		} else if (avail > text_max || partial) {
 			len = avail > text_max ? cut_point(p) : avail;
 			f->start += len;
 			f->in_line = true;
@@ -93,9 +95,11 @@ static void start_over(trace_feed *f)
 // look at the size, not a read.
 static long refill(trace_feed *f)
 {
-	std::memmove(f->text, f->text + f->start, f->end - f->start);
-	f->end -= f->start;
-	f->start = 0;
+	if (f->start > 0) {
+		std::memmove(f->text, f->text + f->start, f->end - f->start);
+		f->end -= f->start;
+		f->start = 0;
+	}
 	if (f->is_file && f->at_end) {
 		long long size = source_size(f->fd, f->offset);
 		if (uint64_t(size) == f->offset)
