@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,11 +21,21 @@ std::string beside_me(const std::string &name)
 	return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
 }
 
+// The files the tests make, removed when they are done.
+struct file_list : std::set<std::string> {
+	~file_list()
+	{
+		for (const std::string &path : *this)
+			DeleteFileA(path.c_str());
+	}
+} made;
+
 std::string temp_file(const std::string &name, const std::string &text = "")
 {
 	char dir[MAX_PATH];
 	GetTempPathA(MAX_PATH, dir);
 	std::string path = std::string(dir) + "msgpoll_" + name;
+	made.insert(path);
 	std::ofstream(path, std::ios::binary) << text;
 	return path;
 }
@@ -218,34 +229,57 @@ TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 	}
 }
 
-// The console's characters, row after row.
-std::string screen()
+// The console's characters, row after row; with clear, blanked first.
+std::wstring screen(bool clear = false)
 {
 	HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
 				 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
 				 OPEN_EXISTING, 0, nullptr);
 	CONSOLE_SCREEN_BUFFER_INFO info = {};
 	GetConsoleScreenBufferInfo(out, &info);
-	std::string text(DWORD(info.dwSize.X) * DWORD(info.dwSize.Y), ' ');
+	std::wstring text(DWORD(info.dwSize.X) * DWORD(info.dwSize.Y), L' ');
 	DWORD n = 0;
-	ReadConsoleOutputCharacterA(out, &text[0], DWORD(text.size()), {0, 0}, &n);
+	if (clear)
+		FillConsoleOutputCharacterW(out, L' ', DWORD(text.size()), {0, 0}, &n);
+	ReadConsoleOutputCharacterW(out, &text[0], DWORD(text.size()), {0, 0}, &n);
 	CloseHandle(out);
 	text.resize(n);
 	return text;
 }
 
-TEST(Windows, ControlBytesAreShownOnTheConsole)
+// Starts msgpoll with standard output on a blank console and the line text
+// (UTF-8) as its source; true when the console shows shown within ten
+// seconds. msgpoll is then ended with 'q'.
+bool console_shows(const std::string &text, const std::wstring &shown)
 {
-	std::string source = temp_file("controls", "red \x1b[31m\x7f\x01 end\n");
+	screen(true);
+	std::string source = temp_file("console", text + "\n");
 	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
-	for (DWORD t = GetTickCount();
-	     screen().find("red \\x1b[31m\\x7f\\x01 end") == std::string::npos &&
-	     GetTickCount() - t < 10000;)
-		Sleep(5);
+	bool seen = false;
+	for (DWORD t = GetTickCount(); !seen && GetTickCount() - t < 10000; Sleep(5))
+		seen = screen().find(shown) != std::wstring::npos;
 	type({q});
 	EXPECT_EQ(finish(r), 0u);
-	EXPECT_NE(screen().find("red \\x1b[31m\\x7f\\x01 end"), std::string::npos)
-		<< screen();
+	if (!seen) {
+		std::wstring all = screen();
+		ADD_FAILURE() << "the console shows:\n" << all.erase(all.find_last_not_of(L' ') + 1);
+	}
+	return seen;
+}
+
+TEST(Windows, ControlBytesAreShownOnTheConsole)
+{
+	EXPECT_TRUE(console_shows("red \x1b[31m\x7f\x01 end", L"red \\x1b[31m\\x7f\\x01 end"));
+}
+
+// The lines go to the console as characters, not as bytes in its code page:
+// here 437, where UTF-8's bytes would show as other characters.
+TEST(Windows, Utf8ShowsAsItsCharactersWhateverTheCodePage)
+{
+	UINT code_page = GetConsoleOutputCP();
+	ASSERT_TRUE(SetConsoleOutputCP(437));
+	EXPECT_TRUE(console_shows("caf\xc3\xa9 costs 5 \xe2\x82\xac", L"caf\u00e9 costs 5 \u20ac"));
+	SetConsoleOutputCP(code_page);
 }
 
 TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
