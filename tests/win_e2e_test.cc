@@ -323,7 +323,8 @@ TEST(Windows, DeviceFailuresEndWithStatusOne)
 	EXPECT_EQ(finish(on_open), 1u);
 	EXPECT_EQ(slurp(on_open.err_path), "hl_open: status 21 (injected fault)\r\n");
 
-	run on_read = start("-s 0", "read@3=22");
+	// Read numbers past 32 bits are counted as such, not cut to 1.
+	run on_read = start("-s 0", "read@4294967297=5, read@3=22");
 	EXPECT_EQ(finish(on_read), 1u);
 	EXPECT_EQ(slurp(on_read.err_path),
 		  prompt + "Could not get trace data from device: status 22 "
