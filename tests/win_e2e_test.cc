@@ -1,9 +1,11 @@
 // msgpoll.exe as Windows users run it: started in this test's console, keys
-// typed into that console as input events, output to files.
+// typed into that console as input events, output to files, pipes or the
+// console.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -65,7 +67,8 @@ struct run {
 // Starts msgpoll.exe in this console with the given arguments, the device
 // planned by fault (HARLEN_FAULT) and source (HARLEN_TRACE_SOURCE), and
 // standard input from a file when one is named. Standard output goes to a
-// file, or with to_console to the console itself.
+// file, with to_console to the console itself, or to output, a handle that
+// start closes once msgpoll has it.
 run start(const std::string &args, const char *fault = nullptr,
 	  const char *source = nullptr, const char *input = nullptr,
 	  DWORD flags = 0, bool to_console = false, HANDLE output = nullptr)
@@ -91,8 +94,7 @@ run start(const std::string &args, const char *fault = nullptr,
 	std::string line = "msgpoll.exe " + args;
 	EXPECT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE,
 				   flags, nullptr, nullptr, &si, &r.process));
-	if (!output)
-		CloseHandle(si.hStdOutput);
+	CloseHandle(si.hStdOutput);
 	CloseHandle(si.hStdError);
 	if (input)
 		CloseHandle(si.hStdInput);
@@ -337,6 +339,27 @@ TEST(Windows, DeviceFailuresEndWithStatusOne)
 		  prompt + "hl_close: status 23 (injected fault)\r\n");
 }
 
+// A pipe of size bytes: ends[0] for this test to read, ends[1] for msgpoll.
+bool make_pipe(HANDLE ends[2], DWORD size)
+{
+	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+	return CreatePipe(&ends[0], &ends[1], &sa, size) &&
+	       SetHandleInformation(ends[0], HANDLE_FLAG_INHERIT, 0);
+}
+
+// Reads a pipe until it gave most bytes or its writer has gone.
+std::string read_pipe(HANDLE pipe, std::size_t most = std::string::npos)
+{
+	std::string text;
+	char buffer[65536];
+	DWORD n;
+	while (text.size() < most &&
+	       ReadFile(pipe, buffer, DWORD(std::min(sizeof buffer, most - text.size())), &n,
+			nullptr) && n > 0)
+		text.append(buffer, n);
+	return text;
+}
+
 // A batch of 500 lines reaches a pipe in one write: the first read of a
 // reader that waits there gets all of it, CR LF line ends included.
 TEST(Windows, OneBatchIsOneWrite)
@@ -348,18 +371,15 @@ TEST(Windows, OneBatchIsOneWrite)
 		want += line + "\r\n";
 	}
 	std::string source = temp_file("batch", lines);
-	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-	HANDLE read_end, write_end;
-	ASSERT_TRUE(CreatePipe(&read_end, &write_end, &sa, 1 << 20));
-	SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-	run r = start("-s 0", "read@end=1", source.c_str(), nullptr, 0, false, write_end);
-	CloseHandle(write_end);
+	HANDLE ends[2];
+	ASSERT_TRUE(make_pipe(ends, 1 << 20));
+	run r = start("-s 0", "read@end=1", source.c_str(), nullptr, 0, false, ends[1]);
 	std::string first(1 << 20, '\0');
 	DWORD n = 0;
-	EXPECT_TRUE(ReadFile(read_end, &first[0], DWORD(first.size()), &n, nullptr));
+	EXPECT_TRUE(ReadFile(ends[0], &first[0], DWORD(first.size()), &n, nullptr));
 	first.resize(n);
 	EXPECT_EQ(finish(r), 1u);
-	CloseHandle(read_end);
+	CloseHandle(ends[0]);
 	EXPECT_EQ(first.size(), want.size());
 	EXPECT_EQ(first, want);
 }
@@ -384,6 +404,24 @@ TEST(Windows, LargePasteQuitsAtItsQAndLeavesNothing)
 	EXPECT_EQ(left, 0u);
 	CloseHandle(console);
 	EXPECT_EQ(finish(r), 0u);
+}
+
+// A pipe whose reader left while the device is quiet ends msgpoll at its
+// next pause, as a write would.
+TEST(Windows, ReaderLeavingAPipeEndsAQuietRun)
+{
+	std::string source = temp_file("one", "one\n");
+	HANDLE ends[2];
+	ASSERT_TRUE(make_pipe(ends, 0));
+	run r = start("-s 200", nullptr, source.c_str(), nullptr, 0, false, ends[1]);
+	EXPECT_EQ(read_pipe(ends[0], 5), "one\r\n");
+	CloseHandle(ends[0]);
+	DWORD closed = GetTickCount();
+	EXPECT_TRUE(ended(r, 10000));
+	EXPECT_LT(GetTickCount() - closed, 1000u);
+	EXPECT_EQ(finish(r), 1u);
+	EXPECT_EQ(slurp(r.err_path),
+		  prompt + "msgpoll: cannot write to standard output: Broken pipe\r\n");
 }
 
 BOOL WINAPI ignore_control(DWORD)
