@@ -429,11 +429,27 @@ BOOL WINAPI ignore_control(DWORD)
 	return TRUE;
 }
 
+// Whether a Ctrl-C on this console leaves alive the processes it reaches,
+// this test among them. Not where Wine runs under QEMU's user-mode emulator
+// (Linux hands it this build's programs through binfmt_misc): they crash on
+// it. This test may crash there on gtest's report of a skip too, so the
+// Ctrl-C tests there only print that they did not run.
+bool ctrl_c_is_survived()
+{
+	std::string emulator = sizeof(void *) == 4 ? "qemu-i386" : "qemu-x86_64";
+	if (slurp("Z:\\proc\\sys\\fs\\binfmt_misc\\" + emulator).rfind("enabled", 0) != 0)
+		return true;
+	std::printf("Not run: Wine runs under %s here, and Ctrl-C crashes it.\n", emulator.c_str());
+	return false;
+}
+
 // Ctrl-C in the middle of a copy at -s 0, at five moments: msgpoll ends as
 // the default handling would, but only after the batch in hand, so the file
 // ends on a whole line and holds the source's lines from the first on.
 TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 {
+	if (!ctrl_c_is_survived())
+		return;
 	std::string lines;
 	for (int i = 0; i < 400000; i++)
 		lines += "line " + std::to_string(i) + "\n";
@@ -447,6 +463,7 @@ TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 		     slurp(r.out_path).size() < after && GetTickCount() - t < 10000;)
 			Sleep(0);
 		if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) || !ended(r, 5000)) {
+			TerminateProcess(r.process.hProcess, 255);
 			finish(r);
 			GTEST_SKIP() << "this console does not deliver Ctrl-C";
 		}
