@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -443,6 +444,32 @@ bool ctrl_c_is_survived()
 	return false;
 }
 
+// A file of the lines "line 0" to "line 399999".
+const std::string &numbered_lines()
+{
+	static std::string path;
+	if (path.empty()) {
+		std::string lines;
+		for (int i = 0; i < 400000; i++)
+			lines += "line " + std::to_string(i) + "\n";
+		path = temp_file("many", lines);
+	}
+	return path;
+}
+
+// out holds those lines from the first on, as msgpoll writes them, and ends
+// on a whole one.
+void expect_numbered_lines(const std::string &out)
+{
+	ASSERT_FALSE(out.empty());
+	EXPECT_EQ(out.back(), '\n');
+	for (std::size_t at = 0, i = 0; at < out.size(); i++) {
+		std::string line = "line " + std::to_string(i) + "\r\n";
+		ASSERT_EQ(out.compare(at, line.size(), line), 0) << "at byte " << at;
+		at += line.size();
+	}
+}
+
 // Ctrl-C in the middle of a copy at -s 0, at five moments: msgpoll ends as
 // the default handling would, but only after the batch in hand, so the file
 // ends on a whole line and holds the source's lines from the first on.
@@ -450,14 +477,10 @@ TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 {
 	if (!ctrl_c_is_survived())
 		return;
-	std::string lines;
-	for (int i = 0; i < 400000; i++)
-		lines += "line " + std::to_string(i) + "\n";
-	std::string source = temp_file("many", lines);
 	SetConsoleCtrlHandler(ignore_control, TRUE); // this test goes on
 	for (std::size_t after : {1000, 20000, 50000, 120000, 300000}) {
 		SCOPED_TRACE(after);
-		run r = start("-s 0", nullptr, source.c_str());
+		run r = start("-s 0", nullptr, numbered_lines().c_str());
 		ASSERT_TRUE(shows_prompt(r));
 		for (DWORD t = GetTickCount();
 		     slurp(r.out_path).size() < after && GetTickCount() - t < 10000;)
@@ -468,15 +491,41 @@ TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 			GTEST_SKIP() << "this console does not deliver Ctrl-C";
 		}
 		EXPECT_EQ(finish(r), DWORD(STATUS_CONTROL_C_EXIT));
-		std::string out = slurp(r.out_path);
-		ASSERT_FALSE(out.empty());
-		EXPECT_EQ(out.back(), '\n');
-		for (std::size_t at = 0, i = 0; at < out.size(); i++) {
-			std::string line = "line " + std::to_string(i) + "\r\n";
-			ASSERT_EQ(out.compare(at, line.size(), line), 0) << "at byte " << at;
-			at += line.size();
-		}
+		expect_numbered_lines(slurp(r.out_path));
 	}
+	SetConsoleCtrlHandler(ignore_control, FALSE);
+}
+
+// Ctrl-C while msgpoll's first batch (4,890 bytes) waits to go into a pipe
+// of 4,096 that nobody reads: msgpoll waits for the write, which ends only
+// when this test reads the pipe, and then ends as Ctrl-C would.
+TEST(Windows, CtrlCWaitsForTheBatchBeingWritten)
+{
+	if (!ctrl_c_is_survived())
+		return;
+	HANDLE ends[2];
+	ASSERT_TRUE(make_pipe(ends, 4096));
+	SetConsoleCtrlHandler(ignore_control, TRUE);
+	run r = start("-s 0", nullptr, numbered_lines().c_str(), nullptr, 0, false, ends[1]);
+	DWORD held = 0;
+	for (DWORD t = GetTickCount(); held < 4096 && GetTickCount() - t < 10000; Sleep(5))
+		PeekNamedPipe(ends[0], nullptr, 0, nullptr, &held, nullptr);
+	ASSERT_GE(held, 4096u);
+	bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+	EXPECT_FALSE(ended(r, 300)) << "msgpoll did not wait for its write";
+	std::string out;
+	std::thread reader([&] { out = read_pipe(ends[0]); });
+	bool delivered = sent && ended(r, 10000);
+	if (!delivered)
+		TerminateProcess(r.process.hProcess, 255);
+	reader.join();
+	CloseHandle(ends[0]);
+	if (!delivered) {
+		finish(r);
+		GTEST_SKIP() << "this console does not deliver Ctrl-C";
+	}
+	EXPECT_EQ(finish(r), DWORD(STATUS_CONTROL_C_EXIT));
+	expect_numbered_lines(out);
 	SetConsoleCtrlHandler(ignore_control, FALSE);
 }
 
