@@ -32,21 +32,8 @@ enum {
 enum { batch_idle, batch_in_hand, ending };
 
 static volatile LONG batch_state = batch_idle;
+static HANDLE keyboard;    // the console's input; null without a console
 static HANDLE watched_out; // standard output when a pipe; null otherwise
-
-static HANDLE keyboard()
-{
-	static HANDLE input = nullptr;
-	static bool tried = false;
-	if (!tried) {
-		tried = true;
-		HANDLE h = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-				       FILE_SHARE_READ | FILE_SHARE_WRITE,
-				       nullptr, OPEN_EXISTING, 0, nullptr);
-		input = h == INVALID_HANDLE_VALUE ? nullptr : h;
-	}
-	return input;
-}
 
 [[noreturn]] static void end_as_interrupted()
 {
@@ -98,15 +85,14 @@ static int code_of(const INPUT_RECORD &r)
 // would never wait; what follows a quit key is discarded on the way out.
 static void take_events()
 {
-	HANDLE in = keyboard();
 	static INPUT_RECORD events[events_per_read];
 	DWORD waiting, n;
 
-	for (int i = 0; i < reads_per_wake && in && !keys_have_quit() &&
-			GetNumberOfConsoleInputEvents(in, &waiting) && waiting > 0;
+	for (int i = 0; i < reads_per_wake && keyboard && !keys_have_quit() &&
+			GetNumberOfConsoleInputEvents(keyboard, &waiting) && waiting > 0;
 	     i++) {
 		DWORD want = waiting < DWORD(events_per_read) ? waiting : DWORD(events_per_read);
-		if (!ReadConsoleInputW(in, events, want, &n))
+		if (!ReadConsoleInputW(keyboard, events, want, &n))
 			return;
 		for (DWORD k = 0; k < n && !keys_have_quit(); k++) {
 			int code = code_of(events[k]);
@@ -140,6 +126,11 @@ static bool reader_gone()
 void console_open(std::FILE *out)
 {
 	SetConsoleCtrlHandler(on_console_event, TRUE);
+	keyboard = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+			       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+			       nullptr);
+	if (keyboard == INVALID_HANDLE_VALUE)
+		keyboard = nullptr;
 	HANDLE h = handle_of(out);
 	watched_out = GetFileType(h) == FILE_TYPE_PIPE ? h : nullptr;
 	take_events(); // the keys typed before the start count
@@ -147,8 +138,8 @@ void console_open(std::FILE *out)
 
 void console_close(bool quit)
 {
-	if (quit && keyboard())
-		FlushConsoleInputBuffer(keyboard());
+	if (quit && keyboard)
+		FlushConsoleInputBuffer(keyboard);
 	SetConsoleCtrlHandler(on_console_event, FALSE);
 }
 
@@ -170,10 +161,9 @@ int console_pause(uint32_t ms)
 {
 	if (reader_gone())
 		return EPIPE;
-	HANDLE in = keyboard();
 	if (keys_have_quit())
 		ms = 0;
-	if (!in) {
+	if (!keyboard) {
 		Sleep(finite(ms));
 		if (ms == INFINITE)
 			Sleep(1);
@@ -182,7 +172,7 @@ int console_pause(uint32_t ms)
 	ULONGLONG deadline = GetTickCount64() + ms;
 	DWORD left = ms;
 	do {
-		DWORD woke = WaitForSingleObject(in, finite(left));
+		DWORD woke = WaitForSingleObject(keyboard, finite(left));
 		if (woke == WAIT_OBJECT_0)
 			take_events();
 		else if (woke != WAIT_TIMEOUT)
