@@ -47,7 +47,9 @@ static char *escaped(char *to, const unsigned char *bytes, std::size_t n)
 	return to;
 }
 
-char *shown_text(char *to, const char *text, std::size_t len)
+// Copies the len bytes of text to to, as a terminal may show them; returns
+// the end of what it wrote, at most 4 * len bytes.
+static char *shown_text(char *to, const char *text, std::size_t len)
 {
 	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
 	const unsigned char *end = p + len;
