@@ -43,7 +43,6 @@ static size_t cut_point(const char *text)
 // Takes the next record from the unread text: a whole line without its
 // line end (LF or CR LF), the next bytes of a long one, or, when partial is
 // set, a line whose end has not come yet. Returns false when there is none.
-// A NUL byte, which a record's text cannot hold, becomes '?'.
 static bool take_record(trace_feed *f, char *record, bool partial)
 {
 	for (;;) {
@@ -69,9 +68,6 @@ static bool take_record(trace_feed *f, char *record, bool partial)
 		} else {
 			return false;
 		}
-		char *nul = p;
-		while ((nul = static_cast<char *>(std::memchr(nul, '\0', size_t(p + len - nul)))))
-			*nul = '?';
 		std::memcpy(record, p, len);
 		record[len] = '\0';
 		return true;
@@ -107,8 +103,13 @@ static long refill(trace_feed *f)
 		if (size >= 0 && uint64_t(size) < f->offset)
 			start_over(f);
 	}
-	long n = source_read(f->fd, f->text + f->end, feed_text_size - f->end, &f->at_end);
+	char *read = f->text + f->end;
+	long n = source_read(f->fd, read, feed_text_size - f->end, &f->at_end);
 	if (n > 0) {
+		// A NUL byte, which a record's text cannot hold, becomes '?'.
+		char *nul = read;
+		while ((nul = static_cast<char *>(std::memchr(nul, '\0', size_t(read + n - nul)))))
+			*nul = '?';
 		f->end += size_t(n);
 		f->offset += uint64_t(n);
 		f->grew_ms = clock_ms();

@@ -75,7 +75,6 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 {
 	if (count > HL_BATCH_RECORDS)
 		count = HL_BATCH_RECORDS;
-	const std::size_t end_len = std::strlen(output_line_end);
 	char *end = to;
 	for (uint32_t i = 0; i < count; i++) {
 		const char *record = batch + std::size_t(i) * HL_RECORD_SIZE;
@@ -88,8 +87,8 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 			std::memcpy(end, record, len);
 			end += len;
 		}
-		std::memcpy(end, output_line_end, end_len);
-		end += end_len;
+		for (const char *e = output_line_end; *e; e++)
+			*end++ = *e;
 	}
 	return std::size_t(end - to);
 }
