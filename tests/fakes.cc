@@ -113,12 +113,12 @@ void console_close(bool quit)
 		calls.push_back(quit ? "console close after q" : "console close");
 }
 
-void console_hold_batch()
+void console_begin_batch()
 {
 	batch_held = true;
 }
 
-void console_release_batch()
+void console_end_batch()
 {
 	batch_held = false;
 }

@@ -169,7 +169,7 @@ TEST_F(Poller, OutputWhoseReaderLeftEndsTheRun)
 }
 
 std::string printed(const std::vector<std::string> &records, uint32_t count,
-		    bool shown = false)
+		    bool for_terminal = false)
 {
 	static hl_record batch[HL_BATCH_RECORDS + 1];
 	for (std::size_t i = 0; i < records.size(); i++) {
@@ -179,14 +179,14 @@ std::string printed(const std::vector<std::string> &records, uint32_t count,
 			batch[i][r.size()] = '\0';
 	}
 	std::FILE *out = std::tmpfile();
-	EXPECT_EQ(print_batch(out, batch[0], count, shown), 0);
+	EXPECT_EQ(print_batch(out, batch[0], count, for_terminal), 0);
 	return lines_of(out);
 }
 
 TEST(PrintBatch, EmptyRecordsPrintNothingAndHideNoneAfterThem)
 {
-	for (bool shown : {false, true})
-		EXPECT_EQ(printed({"", "a", "", "", "b", ""}, 6, shown), "a\nb\n");
+	for (bool for_terminal : {false, true})
+		EXPECT_EQ(printed({"", "a", "", "", "b", ""}, 6, for_terminal), "a\nb\n");
 	EXPECT_EQ(printed({"a", "b"}, 0), "");
 	EXPECT_EQ(printed({"a", "b", "c"}, 2), "a\nb\n");
 }

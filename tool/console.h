@@ -35,10 +35,10 @@ void console_close(bool quit);
 
 // A batch is in hand from just before the device is read until its lines
 // are written: a signal or console event that would end msgpoll meanwhile
-// waits until console_release_batch (at most about a second), so no line
+// waits until console_end_batch (at most about a second), so no line
 // the device handed over is lost.
-void console_hold_batch();
-void console_release_batch();
+void console_begin_batch();
+void console_end_batch();
 
 // Tells whether a key press was gathered and not yet taken. No I/O.
 bool console_key_waiting();

@@ -49,7 +49,7 @@ static char *escaped(char *to, const unsigned char *bytes, std::size_t n)
 
 // Copies the len bytes of text to to, as a terminal may show them; returns
 // the end of what it wrote, at most 4 * len bytes.
-static char *shown_text(char *to, const char *text, std::size_t len)
+static char *terminal_safe_text(char *to, const char *text, std::size_t len)
 {
 	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
 	const unsigned char *end = p + len;
@@ -71,7 +71,7 @@ static char *shown_text(char *to, const char *text, std::size_t len)
 	return to;
 }
 
-std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
+std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool for_terminal)
 {
 	if (count > HL_BATCH_RECORDS)
 		count = HL_BATCH_RECORDS;
@@ -81,8 +81,8 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 		std::size_t len = strnlen(record, HL_RECORD_SIZE);
 		if (len == 0)
 			continue;
-		if (shown) {
-			end = shown_text(end, record, len);
+		if (for_terminal) {
+			end = terminal_safe_text(end, record, len);
 		} else {
 			std::memcpy(end, record, len);
 			end += len;
@@ -95,10 +95,10 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown)
 
 // One write per batch keeps up with a busy device, and a pipe or file sees
 // each batch within its cycle.
-int print_batch(std::FILE *out, const char *batch, uint32_t count, bool shown)
+int print_batch(std::FILE *out, const char *batch, uint32_t count, bool for_terminal)
 {
 	static char lines[batch_text_max];
-	std::size_t used = batch_lines(lines, batch, count, shown);
+	std::size_t used = batch_lines(lines, batch, count, for_terminal);
 	return used == 0 ? 0 : output_write(out, lines, used);
 }
 
@@ -127,7 +127,7 @@ static bool quit_key_pressed()
 
 // Reads one batch and prints it; returns -1 to go on, or the exit status.
 static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
-			  std::FILE *err, bool shown)
+			  std::FILE *err, bool for_terminal)
 {
 	uint32_t count = HL_BATCH_RECORDS;
 	hl_status status = hl_read_trace(handle, batch[0], &count);
@@ -138,7 +138,7 @@ static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
 	}
 	if (count == 0)
 		return -1; // a quiet device: nothing to lay out or write
-	if (int errnum = print_batch(out, batch[0], count, shown)) {
+	if (int errnum = print_batch(out, batch[0], count, for_terminal)) {
 		report_write_error(err, errnum);
 		return 1;
 	}
@@ -151,7 +151,7 @@ static int poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out,
 		       std::FILE *err, bool *quit)
 {
 	static hl_record batch[HL_BATCH_RECORDS];
-	bool shown = console_is_terminal(out);
+	bool for_terminal = console_is_terminal(out);
 
 	for (;;) {
 		if ((*quit = quit_key_pressed()))
@@ -159,9 +159,9 @@ static int poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out,
 
 		// From the call on: the device may hand messages over before
 		// it returns.
-		console_hold_batch();
-		int result = read_and_print(handle, batch, out, err, shown);
-		console_release_batch();
+		console_begin_batch();
+		int result = read_and_print(handle, batch, out, err, for_terminal);
+		console_end_batch();
 		if (result >= 0)
 			return result;
 

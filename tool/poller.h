@@ -28,11 +28,11 @@ int run_poller(uint32_t sleeplen, std::FILE *out, std::FILE *err);
 // TAB, and 0x7F), both bytes of the UTF-8 form of a C1 control (C2 80 to
 // C2 9F), and each byte that is not part of valid UTF-8; valid UTF-8
 // passes unchanged. Returns the length, at most batch_text_max.
-std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool shown);
+std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool for_terminal);
 
 // Writes the batch's lines to out in one write, bypassing the stream's
 // buffer. Returns 0, or the errno of a failed write.
-int print_batch(std::FILE *out, const char *batch, uint32_t count, bool shown);
+int print_batch(std::FILE *out, const char *batch, uint32_t count, bool for_terminal);
 
 // Writes the one line that tells the user standard output failed.
 void report_write_error(std::FILE *err, int errnum);

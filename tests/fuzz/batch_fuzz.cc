@@ -65,14 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 		data += 4;
 		size -= 4;
 	}
-	bool shown = count >> 31;
+	bool for_terminal = count >> 31;
 	count &= 0x7fffffffu;
 	char *batch = new char[batch_size];
 	std::memset(batch, 'A', batch_size);
 	std::memcpy(batch, data, size < batch_size ? size : batch_size);
 
 	static char text[batch_text_max];
-	std::size_t length = batch_lines(text, batch, count, shown);
+	std::size_t length = batch_lines(text, batch, count, for_terminal);
 
 	// The output is each delivered record's text up to its NUL, at most 80
 	// bytes, and a line end; empty records print nothing.

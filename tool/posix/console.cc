@@ -4,7 +4,7 @@
 // Each wait of the pause is one ppoll on the keyboard and, when standard
 // output is a pipe or socket, on that, so that a reader that left ends
 // msgpoll even while the device is quiet. The signals that the terminal
-// layer holds come in only during the wait.
+// layer blocks come in only during the wait.
 #include "console.h"
 
 #include <cerrno>
@@ -75,7 +75,7 @@ void console_open(std::FILE *out)
 {
 	terminal_open();
 	watched_out = is_pipe_or_socket(fileno(out)) ? fileno(out) : -1;
-	if (terminal_keys() >= 0)
+	if (terminal_keyboard() >= 0)
 		console_pause(0); // the keys typed before the start count
 }
 
@@ -95,7 +95,7 @@ bool console_is_terminal(std::FILE *stream)
 // output's reader has gone.
 static bool wait_once(int64_t ms)
 {
-	int keyboard = terminal_keys();
+	int keyboard = terminal_keyboard();
 	if (keyboard < 0 && terminal_present() && ms > background_look_ms)
 		ms = background_look_ms;
 

@@ -5,7 +5,7 @@
 // on screen. It notes what it changed and puts back only that, so that two
 // programs that shared the terminal leave it as they found it. The mode is
 // read from the terminal whenever msgpoll may have lost it: at the start
-// and after every stop. In the background msgpoll holds no mode at all.
+// and after every stop. In the background msgpoll sets no mode at all.
 //
 // A signal that ends msgpoll puts the mode back and ends it by that same
 // signal, so the exit status names it; but while a batch is in hand it
@@ -34,15 +34,15 @@ enum {
 static int tty = -1;
 
 // What msgpoll changed in the terminal's mode, to put back. Written with
-// the signals held; the handlers read it.
-static volatile sig_atomic_t held; // msgpoll's mode is in force
-static tcflag_t cleared;           // the local flags msgpoll cleared
-static bool cc_changed;            // VMIN and VTIME were found otherwise
+// the signals blocked; the handlers read it.
+static volatile sig_atomic_t mode_is_ours; // msgpoll's mode is in force
+static tcflag_t cleared;   // the local flags msgpoll cleared
+static bool cc_changed;    // VMIN and VTIME were found otherwise
 static cc_t found_vmin, found_vtime;
 
-static volatile sig_atomic_t continued; // a SIGCONT since the last look
-static volatile sig_atomic_t in_hand;   // a batch is being read or written
-static volatile sig_atomic_t waiting;   // the ending signal that waits for it
+static volatile sig_atomic_t continued;      // a SIGCONT since the last look
+static volatile sig_atomic_t in_hand;        // a batch is being read or written
+static volatile sig_atomic_t pending_signal; // the ending signal that waits for it
 
 static sigset_t start_mask, wait_mask;
 
@@ -53,11 +53,11 @@ static const int caught[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
 enum { caught_count = sizeof caught / sizeof caught[0] };
 static struct sigaction found_actions[caught_count];
 
-// Holds the signals whose handlers read the mode, and SIGTTOU, so that a
+// Blocks the signals whose handlers read the mode, and SIGTTOU, so that a
 // change of the mode never stops msgpoll. Made from the background, such a
 // change succeeds all the same: only the look at the foreground before it
 // keeps msgpoll off the mode the shell gave the terminal.
-static void hold_signals(sigset_t *old)
+static void block_signals(sigset_t *old)
 {
 	sigset_t s;
 	sigemptyset(&s);
@@ -74,13 +74,13 @@ static bool in_foreground()
 
 // Async-signal-safe: the handlers call it. From the background it touches
 // nothing: there the mode is the shell's.
-static void give_back()
+static void restore_mode()
 {
-	if (!held)
+	if (!mode_is_ours)
 		return;
-	held = 0;
+	mode_is_ours = 0;
 	sigset_t old;
-	hold_signals(&old);
+	block_signals(&old);
 	termios m;
 	if ((cleared || cc_changed) && in_foreground() && tcgetattr(tty, &m) == 0) {
 		m.c_lflag |= cleared;
@@ -93,14 +93,14 @@ static void give_back()
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
-// With the signals held, in the foreground. TCSANOW keeps what was typed
+// With the signals blocked, in the foreground. TCSANOW keeps what was typed
 // so far: a 'q' typed before the start counts.
-static void take()
+static void set_mode()
 {
 	termios m;
 	if (tcgetattr(tty, &m) != 0)
 		return;
-	if (!held) {
+	if (!mode_is_ours) {
 		cleared = 0;
 		cc_changed = false;
 	}
@@ -112,7 +112,7 @@ static void take()
 		cc_changed = true;
 	}
 	cleared |= on;
-	held = 1;
+	mode_is_ours = 1;
 	if (!on && !cc)
 		return;
 	m.c_lflag &= ~on;
@@ -121,7 +121,7 @@ static void take()
 	tcsetattr(tty, TCSANOW, &m);
 }
 
-// Takes sig's default action now. Called from a handler, sig is held until
+// Takes sig's default action now. Called from a handler, sig is blocked until
 // it is let through here.
 static void act_by_default(int sig)
 {
@@ -136,7 +136,7 @@ static void act_by_default(int sig)
 // Puts the mode back and ends by sig, so the exit status names it.
 [[noreturn]] static void end_by(int sig)
 {
-	give_back();
+	restore_mode();
 	act_by_default(sig);
 	_exit(128 + sig);
 }
@@ -163,22 +163,22 @@ static void on_signal(int sig)
 		continued = 1;
 		break;
 	case SIGTSTP: // Ctrl-Z: put the mode back and stop
-		give_back();
+		restore_mode();
 		act_by_default(SIGTSTP); // stopped here
 		catch_signal(SIGTSTP);
 		continued = 1;
 		break;
 	case SIGALRM: // the batch took too long: a reader that stopped reading
-		if (waiting)
-			end_by(waiting);
+		if (pending_signal)
+			end_by(pending_signal);
 		break;
 	default:
-		if (sig != SIGPIPE && in_hand && !waiting) {
-			waiting = sig;
+		if (sig != SIGPIPE && in_hand && !pending_signal) {
+			pending_signal = sig;
 			alarm(batch_cap_seconds);
 			break;
 		}
-		end_by(sig == SIGPIPE || !waiting ? sig : int(waiting)); // a second: at once
+		end_by(sig == SIGPIPE || !pending_signal ? sig : int(pending_signal)); // a second: at once
 	}
 	errno = saved;
 }
@@ -186,7 +186,7 @@ static void on_signal(int sig)
 void terminal_open()
 {
 	sigset_t old;
-	hold_signals(&old);
+	block_signals(&old);
 	start_mask = old;
 	wait_mask = old;
 	sigdelset(&wait_mask, SIGCONT);
@@ -200,41 +200,41 @@ void terminal_open()
 			catch_signal(sig);
 	}
 	tty = open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-	// SIGCONT stays held outside the pause's waits, so none is missed.
+	// SIGCONT stays blocked outside the pause's waits, so none is missed.
 	sigaddset(&old, SIGCONT);
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 void terminal_hung_up()
 {
-	held = 0;
+	mode_is_ours = 0;
 	if (tty >= 0)
 		close(tty);
 	tty = -1;
 }
 
 // Looks where msgpoll stands: in the foreground it takes the mode (again: a
-// shell may have reset it during a stop); in the background it holds none.
-static void settle()
+// shell may have reset it during a stop); in the background it sets none.
+static void recheck_foreground()
 {
 	continued = 0;
 	sigset_t old;
-	hold_signals(&old);
+	block_signals(&old);
 	pid_t group = tcgetpgrp(tty);
 	if (group == getpgrp())
-		take();
+		set_mode();
 	else
-		held = 0;
+		mode_is_ours = 0;
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 	if (group < 0)
 		terminal_hung_up();
 }
 
-int terminal_keys()
+int terminal_keyboard()
 {
-	if (tty >= 0 && (!held || continued))
-		settle();
-	return held ? tty : -1;
+	if (tty >= 0 && (!mode_is_ours || continued))
+		recheck_foreground();
+	return mode_is_ours ? tty : -1;
 }
 
 bool terminal_present()
@@ -255,7 +255,7 @@ int64_t now_ms()
 void terminal_discard_input()
 {
 	sigset_t old;
-	hold_signals(&old);
+	block_signals(&old);
 	pollfd p = {tty, POLLIN, 0};
 	int64_t end = now_ms() + burst_cap_ms, left = burst_cap_ms;
 	while (tty >= 0 && in_foreground() && left > 0) {
@@ -271,9 +271,9 @@ void terminal_discard_input()
 void terminal_close()
 {
 	sigset_t old;
-	hold_signals(&old);
+	block_signals(&old);
 	alarm(0);
-	give_back();
+	restore_mode();
 	for (int i = 0; i < caught_count; i++)
 		sigaction(caught[i], &found_actions[i], nullptr);
 	if (tty >= 0)
@@ -287,16 +287,16 @@ const sigset_t *terminal_wait_mask()
 	return &wait_mask;
 }
 
-void console_hold_batch()
+void console_begin_batch()
 {
 	in_hand = 1;
 }
 
 // In this order: a signal that comes between the two lines ends msgpoll
 // in its handler, one that came before is seen here.
-void console_release_batch()
+void console_end_batch()
 {
 	in_hand = 0;
-	if (waiting)
-		end_by(waiting);
+	if (pending_signal)
+		end_by(pending_signal);
 }

@@ -10,7 +10,7 @@
 
 // Catches the signals that end or stop msgpoll (those not ignored by
 // whoever started it) and opens the controlling terminal, if there is one.
-// SIGCONT is held from here on but inside the pause's waits (see
+// SIGCONT is blocked from here on but inside the pause's waits (see
 // terminal_wait_mask).
 void terminal_open();
 
@@ -18,7 +18,7 @@ void terminal_open();
 // in its foreground and has taken its mode. -1 without a terminal, after a
 // hang-up, or in the background. Looks where msgpoll stands only when that
 // may have changed: after a stop, and each time while in the background.
-int terminal_keys();
+int terminal_keyboard();
 
 // Whether msgpoll still has a terminal, in its foreground or not.
 bool terminal_present();

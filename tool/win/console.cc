@@ -51,13 +51,13 @@ static BOOL WINAPI on_console_event(DWORD event)
 	end_as_interrupted();
 }
 
-void console_hold_batch()
+void console_begin_batch()
 {
 	if (InterlockedCompareExchange(&batch_state, batch_in_hand, batch_idle) == ending)
 		end_as_interrupted();
 }
 
-void console_release_batch()
+void console_end_batch()
 {
 	if (InterlockedCompareExchange(&batch_state, batch_idle, batch_in_hand) == ending)
 		end_as_interrupted();
@@ -86,12 +86,12 @@ static int code_of(const INPUT_RECORD &r)
 static void take_events()
 {
 	static INPUT_RECORD events[events_per_read];
-	DWORD waiting, n;
+	DWORD event_count, n;
 
 	for (int i = 0; i < reads_per_wake && keyboard && !keys_have_quit() &&
-			GetNumberOfConsoleInputEvents(keyboard, &waiting) && waiting > 0;
+			GetNumberOfConsoleInputEvents(keyboard, &event_count) && event_count > 0;
 	     i++) {
-		DWORD want = waiting < DWORD(events_per_read) ? waiting : DWORD(events_per_read);
+		DWORD want = event_count < DWORD(events_per_read) ? event_count : DWORD(events_per_read);
 		if (!ReadConsoleInputW(keyboard, events, want, &n))
 			return;
 		for (DWORD k = 0; k < n && !keys_have_quit(); k++) {
