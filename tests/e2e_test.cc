@@ -402,10 +402,12 @@ TEST_F(EndToEnd, CursorAndFunctionKeysDoNotQuitAndNoKeyIsEchoed)
 	run r;
 	ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", "5"})));
 	ASSERT_TRUE(shows_it_runs(r));
-	// F2, Page Down, Up, Alt+q, Linux console F2, Shift+F2, and Alt+q
-	// whose second byte comes a little later, as over a slow line
+	// F2, Page Down, Up, Alt+q, Linux console F2, Shift+F2, Alt+q whose
+	// second byte comes a little later, as over a slow line, and F2 and
+	// Page Down from a terminal set to 8-bit controls, raw and in UTF-8
 	for (const char *key : {"\x1bOQ", "\x1b[6~", "\x1b[A", "\x1bq", "\x1b[[B",
-				"\x1b[1;2Q", "\x1b|q"}) {
+				"\x1b[1;2Q", "\x1b|q", "\x8fQ", "\x9b" "6~", "\xc2\x8fQ",
+				"\xc2\x9b" "6~"}) {
 		SCOPED_TRACE(key + 1);
 		std::string k = key;
 		std::size_t split = k.find('|');

@@ -51,6 +51,24 @@ TEST(KeySequence, CursorAndFunctionKeysAreOneKeyWithoutCharacter)
 	EXPECT_EQ(keys("\x1bq"), std::vector<int>{none});        // Alt+q
 }
 
+// A terminal set to 8-bit controls sends CSI and SS3 as one byte, raw or
+// in UTF-8, where others send ESC [ and ESC O: the same keys.
+TEST(KeySequence, EightBitControlsBeginSequencesToo)
+{
+	for (std::string csi : {"\x9b", "\xc2\x9b"}) {
+		for (std::string ss3 : {"\x8f", "\xc2\x8f"}) {
+			SCOPED_TRACE(csi + ss3);
+			EXPECT_EQ(keys(ss3 + "Q"), std::vector<int>{none});         // F2
+			EXPECT_EQ(keys(ss3 + "2Qq"), (std::vector<int>{none, 'q'})); // Shift+F2, q
+			EXPECT_EQ(keys(csi + "6~"), std::vector<int>{none});        // Page Down
+			EXPECT_EQ(keys(csi + "[B"), std::vector<int>{none});        // Linux F2
+			EXPECT_EQ(keys(csi + "1;5Q"), std::vector<int>{none});      // Ctrl+F2
+			EXPECT_EQ(keys(csi), std::vector<int>{none});
+			EXPECT_EQ(keys(csi + "\x1bq"), (std::vector<int>{none, none}));
+		}
+	}
+}
+
 TEST(KeySequence, EscapeKeyAloneAndInterruptedSequences)
 {
 	EXPECT_EQ(keys("\x1b"), std::vector<int>{0x1b});

@@ -5,11 +5,15 @@
 
 enum {
 	escape = 0x1b,
+	// The C1 controls that begin a sequence as ESC [ and ESC O do, sent by
+	// a terminal set to 8-bit controls, raw or in UTF-8 (C2 9B, C2 8F).
+	csi = 0x9b,
+	ss3 = 0x8f,
 
 	fresh = 0,
 	after_escape, // ESC
-	csi_first,    // ESC [
-	csi_rest,     // ESC [ and parameter bytes: more of them, or a final byte
+	csi_first,    // CSI
+	csi_rest,     // CSI and parameter bytes, or SS3: more of them, or a final byte
 	linux_fkey,   // ESC [ [: one more byte (Linux console F1-F5)
 	utf8_rest,    // a UTF-8 lead byte: continuation bytes
 };
@@ -24,6 +28,12 @@ static key_step finish(key_reader *k, int code, key_step step)
 	return step;
 }
 
+static key_step introduce(key_reader *k, int introducer)
+{
+	k->stage = introducer == csi ? csi_first : csi_rest;
+	return key_more;
+}
+
 // A byte that begins no UTF-8 character is a key of its own.
 static key_step begin(key_reader *k, unsigned char b)
 {
@@ -31,6 +41,8 @@ static key_step begin(key_reader *k, unsigned char b)
 		k->stage = after_escape;
 		return key_more;
 	}
+	if (b == csi || b == ss3)
+		return introduce(k, b);
 	int size = utf8_lead(b, &k->low, &k->high);
 	if (size <= 1)
 		return finish(k, b, key_done);
@@ -43,16 +55,15 @@ static key_step begin(key_reader *k, unsigned char b)
 // The byte after ESC: a sequence's introducer, or the key Alt was held with.
 static key_step after_esc(key_reader *k, unsigned char b)
 {
-	if (b == '[' || b == 'O') {
-		k->stage = b == '[' ? csi_first : csi_rest;
-		return key_more;
-	}
+	if (b == '[' || b == 'O')
+		return introduce(k, b == '[' ? csi : ss3);
 	if (b == escape || b >= 0x80)
 		return finish(k, escape, key_ended);
 	return finish(k, key_without_char, key_done);
 }
 
 // Parameter bytes, then one final byte, as in ESC [ 6 ~ or ESC O 2 Q.
+// After CSI a '[' may come first (ESC [ [ A).
 static key_step sequence(key_reader *k, unsigned char b)
 {
 	if (b == '[' && k->stage == csi_first) {
@@ -76,6 +87,8 @@ static key_step utf8(key_reader *k, unsigned char b)
 	k->code = k->code << 6 | (b & 0x3f);
 	if (--k->needed > 0)
 		return key_more;
+	if (k->code == csi || k->code == ss3)
+		return introduce(k, k->code);
 	return finish(k, k->code, key_done);
 }
 
