@@ -128,7 +128,7 @@ bool console_is_terminal(std::FILE *)
 	return script.out_is_terminal;
 }
 
-int console_pause(uint32_t ms)
+int console_pause(uint32_t ms, const char **what_failed)
 {
 	if (!script.quiet)
 		calls.push_back("pause " + std::to_string(ms));
@@ -136,5 +136,8 @@ int console_pause(uint32_t ms)
 	if (typed != script.typed_after.end())
 		keyboard.insert(keyboard.end(), typed->second.begin(),
 				typed->second.end());
-	return script.output_gone_at == pauses_done ? EPIPE : 0;
+	*what_failed = script.output_gone_at == pauses_done ? failed_write : failed_wait;
+	if (script.output_gone_at == pauses_done)
+		return EPIPE;
+	return script.wait_fails_at == pauses_done ? EINVAL : 0;
 }

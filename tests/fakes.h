@@ -28,6 +28,7 @@ struct fake_script {
 	std::map<int, std::string> typed_after; // keys typed during pause N
 	bool out_is_terminal = false;
 	int output_gone_at = 0; // pause N finds the output's reader gone
+	int wait_fails_at = 0;  // pause N's wait fails
 	bool quiet = false; // record no calls (and so allocate nothing)
 };
 

@@ -155,17 +155,23 @@ TEST_F(Poller, FailedWriteEndsTheRunWithoutFurtherReads)
 	EXPECT_EQ(calls, after_open({"hl_read_trace device 500"}, false));
 }
 
-// A pipe whose reader left is found by the pause, even with nothing to write.
-TEST_F(Poller, OutputWhoseReaderLeftEndsTheRun)
+// A pipe whose reader left is found by the pause, even with nothing to
+// write; a wait that fails ends the run too, once reported.
+TEST_F(Poller, PauseThatCannotGoOnEndsTheRun)
 {
-	script.reads = {{0, {}}, {0, {}}};
-	script.output_gone_at = 2;
-	run_result r = run(10);
-	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, prompt + "msgpoll: cannot write to standard output: "
-				  "Broken pipe\n");
-	EXPECT_EQ(calls, after_open({"hl_read_trace device 500", "pause 10",
-				     "hl_read_trace device 500", "pause 10"}, false));
+	for (bool reader_left : {true, false}) {
+		reset_fakes();
+		script.reads = {{0, {}}, {0, {}}};
+		(reader_left ? script.output_gone_at : script.wait_fails_at) = 2;
+		run_result r = run(10);
+		EXPECT_EQ(r.status, 1);
+		EXPECT_EQ(r.err, prompt + (reader_left ? "msgpoll: cannot write to standard "
+							 "output: Broken pipe\n"
+						       : "msgpoll: cannot wait for the keyboard: "
+							 "Invalid argument\n"));
+		EXPECT_EQ(calls, after_open({"hl_read_trace device 500", "pause 10",
+					     "hl_read_trace device 500", "pause 10"}, false));
+	}
 }
 
 std::string printed(const std::vector<std::string> &records, uint32_t count,

@@ -50,11 +50,16 @@ int console_read_key();
 // Tells whether stream is a terminal (a console on Windows).
 bool console_is_terminal(std::FILE *stream);
 
+// What msgpoll could not do, as its error line names it.
+inline const char *const failed_write = "write to standard output";
+inline const char *const failed_wait = "wait for the keyboard";
+
 // Pauses for ms milliseconds, 0 included, while gathering the keys typed,
-// or less once a quit key ('q' or 'Q') is waiting. Returns 0, or EPIPE when
-// the reader of the trace lines has gone (where SIGPIPE does not end
-// msgpoll first).
-int console_pause(uint32_t ms);
+// or less once a quit key ('q' or 'Q') is waiting. Returns 0, or the errno
+// value of what ends the run, with *what_failed set: failed_write and
+// EPIPE when the reader of the trace lines has gone (where SIGPIPE does
+// not end msgpoll first), failed_wait when a wait failed.
+int console_pause(uint32_t ms, const char **what_failed);
 
 // The platform's text line end: "\n", or "\r\n" on Windows.
 extern const char output_line_end[];

@@ -16,7 +16,7 @@ static int finish_output(int status)
 	if (std::fflush(stdout) == 0 && !std::ferror(stdout))
 		return status;
 	if (!reported)
-		report_write_error(stderr, errno ? errno : EIO);
+		report_failure(stderr, failed_write, errno ? errno : EIO);
 	return 1;
 }
 
@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
 		status = run_poller(sleeplen, stdout, stderr);
 	} else {
 		if (int errnum = write_usage(stdout))
-			report_write_error(stderr, errnum);
+			report_failure(stderr, failed_write, errnum);
 		status = 1;
 	}
 	return finish_output(status);

@@ -102,10 +102,9 @@ int print_batch(std::FILE *out, const char *batch, uint32_t count, bool for_term
 	return used == 0 ? 0 : output_write(out, lines, used);
 }
 
-void report_write_error(std::FILE *err, int errnum)
+void report_failure(std::FILE *err, const char *what, int errnum)
 {
-	std::fprintf(err, "msgpoll: cannot write to standard output: %s\n",
-		     std::strerror(errnum));
+	std::fprintf(err, "msgpoll: cannot %s: %s\n", what, std::strerror(errnum));
 }
 
 static int close_device(hl_handle handle)
@@ -139,7 +138,7 @@ static int read_and_print(hl_handle handle, hl_record *batch, std::FILE *out,
 	if (count == 0)
 		return -1; // a quiet device: nothing to lay out or write
 	if (int errnum = print_batch(out, batch[0], count, for_terminal)) {
-		report_write_error(err, errnum);
+		report_failure(err, failed_write, errnum);
 		return 1;
 	}
 	return -1;
@@ -165,8 +164,9 @@ static int poll_device(hl_handle handle, uint32_t sleeplen, std::FILE *out,
 		if (result >= 0)
 			return result;
 
-		if (int errnum = console_pause(sleeplen)) {
-			report_write_error(err, errnum);
+		const char *what_failed = nullptr;
+		if (int errnum = console_pause(sleeplen, &what_failed)) {
+			report_failure(err, what_failed, errnum);
 			return 1;
 		}
 	}

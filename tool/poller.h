@@ -34,7 +34,8 @@ std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool for_te
 // buffer. Returns 0, or the errno of a failed write.
 int print_batch(std::FILE *out, const char *batch, uint32_t count, bool for_terminal);
 
-// Writes the one line that tells the user standard output failed.
-void report_write_error(std::FILE *err, int errnum);
+// Writes the one line that tells the user what msgpoll could not do
+// (failed_write, failed_wait) and why.
+void report_failure(std::FILE *err, const char *what, int errnum);
 
 #endif

@@ -75,8 +75,9 @@ void console_open(std::FILE *out)
 {
 	terminal_open();
 	watched_out = is_pipe_or_socket(fileno(out)) ? fileno(out) : -1;
-	if (terminal_keyboard() >= 0)
-		console_pause(0); // the keys typed before the start count
+	const char *what_failed;
+	if (terminal_keyboard() >= 0) // the keys typed before the start count
+		console_pause(0, &what_failed); // a failure shows at the first pause
 }
 
 void console_close(bool quit)
@@ -91,9 +92,9 @@ bool console_is_terminal(std::FILE *stream)
 	return isatty(fileno(stream)) == 1;
 }
 
-// One wait, of ms milliseconds at most. Returns false when standard
-// output's reader has gone.
-static bool wait_once(int64_t ms)
+// One wait, of ms milliseconds at most. Returns 0, or the errno value of
+// what ends the run, with *what_failed set.
+static int wait_once(int64_t ms, const char **what_failed)
 {
 	int keyboard = terminal_keyboard();
 	if (keyboard < 0 && terminal_present() && ms > background_look_ms)
@@ -106,28 +107,35 @@ static bool wait_once(int64_t ms)
 	if (watched_out >= 0)
 		fds[n++] = {watched_out, 0, 0};
 	timespec t = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
-	if (ppoll(fds, n, &t, terminal_wait_mask()) <= 0)
-		return true; // the time ran out, or a signal came
-	if (watched_out >= 0 && fds[n - 1].revents & (POLLERR | POLLHUP))
-		return false;
+	int ready = ppoll(fds, n, &t, terminal_wait_mask());
+	if (ready < 0 && errno != EINTR) {
+		*what_failed = failed_wait; // it would fail again at once
+		return errno;
+	}
+	if (ready <= 0)
+		return 0; // the time ran out, or a signal came
+	if (watched_out >= 0 && fds[n - 1].revents & (POLLERR | POLLHUP)) {
+		// As after a write: SIGPIPE ends msgpoll, unless it is ignored.
+		raise(SIGPIPE);
+		*what_failed = failed_write;
+		return EPIPE;
+	}
 	if (keyboard >= 0 && fds[0].revents & POLLIN)
 		take_typed_keys(keyboard);
 	else if (keyboard >= 0 && fds[0].revents)
 		terminal_hung_up();
-	return true;
+	return 0;
 }
 
-int console_pause(uint32_t ms)
+int console_pause(uint32_t ms, const char **what_failed)
 {
 	// With a quit key waiting, only a look: the output may have gone.
 	int64_t now = now_ms();
 	int64_t deadline = now + (keys_have_quit() ? 0 : int64_t(ms));
 	do {
 		int64_t until = reader.stage ? rest_due : deadline;
-		if (!wait_once(until > now ? until - now : 0)) {
-			raise(SIGPIPE); // ends msgpoll as a write would,
-			return EPIPE;   // unless SIGPIPE is ignored
-		}
+		if (int errnum = wait_once(until > now ? until - now : 0, what_failed))
+			return errnum;
 		now = now_ms();
 		if (reader.stage && (!terminal_present() || now >= rest_due))
 			keys_put(key_cut_short(&reader));

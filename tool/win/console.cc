@@ -157,10 +157,12 @@ static DWORD finite(DWORD ms)
 }
 
 // A reader that left is seen once a pause, before it waits.
-int console_pause(uint32_t ms)
+int console_pause(uint32_t ms, const char **what_failed)
 {
-	if (reader_gone())
+	if (reader_gone()) {
+		*what_failed = failed_write;
 		return EPIPE;
+	}
 	if (keys_have_quit())
 		ms = 0;
 	if (!keyboard) {
@@ -175,8 +177,10 @@ int console_pause(uint32_t ms)
 		DWORD woke = WaitForSingleObject(keyboard, finite(left));
 		if (woke == WAIT_OBJECT_0)
 			take_events();
-		else if (woke != WAIT_TIMEOUT)
-			Sleep(finite(left)); // the console failed us: a plain pause
+		else if (woke != WAIT_TIMEOUT) {
+			*what_failed = failed_wait; // it would fail again at once
+			return EIO;
+		}
 		ULONGLONG now = GetTickCount64();
 		left = now < deadline ? DWORD(deadline - now) : 0;
 	} while (left > 0 && !keys_have_quit());
