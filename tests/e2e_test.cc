@@ -57,6 +57,12 @@ bool eventually(const std::function<bool()> &done, milliseconds limit = patience
 	}
 }
 
+// The milliseconds since then.
+long ms_since(steady::time_point then)
+{
+	return long(std::chrono::duration_cast<milliseconds>(steady::now() - then).count());
+}
+
 std::string slurp(const std::string &path)
 {
 	std::ifstream in(path, std::ios::binary);
@@ -120,6 +126,13 @@ std::vector<std::string> stat_fields(pid_t pid)
 	return fields;
 }
 
+// The process has ended: a zombie, or reaped.
+bool has_ended(pid_t pid)
+{
+	std::vector<std::string> f = stat_fields(pid);
+	return f.empty() || f[0] == "Z";
+}
+
 long child::cpu_ticks_of(pid_t p)
 {
 	std::vector<std::string> f = stat_fields(p); // utime and stime: 14 and 15
@@ -139,6 +152,7 @@ struct options {
 	std::string library_dir;     // another HARLEN_620 (LD_LIBRARY_PATH)
 	std::vector<int> ignored;    // signals ignored by whoever starts it
 	std::string shell;           // sh -c this instead; $M is msgpoll
+	int vmin = -1, vtime = -1;   // set on the terminal before msgpoll starts
 };
 
 options opts(std::vector<std::string> args = {},
@@ -148,6 +162,15 @@ options opts(std::vector<std::string> args = {},
 	o.args = std::move(args);
 	o.env = std::move(env);
 	return o;
+}
+
+// Preloads into msgpoll the library of faults (tests/write_faults.cc), with
+// the one that variable names.
+void preload_fault(options &o, const std::string &variable, const std::string &fault)
+{
+	o.env["LD_PRELOAD"] = WRITE_FAULTS_LIBRARY;
+	o.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+	o.env[variable] = fault;
 }
 
 struct run {
@@ -253,6 +276,12 @@ protected:
 			close(go[1]);
 		ASSERT_GT(r.process.pid, 0) << "could not start msgpoll";
 		if (o.terminal) {
+			termios m;
+			if (o.vmin >= 0 && tcgetattr(r.terminal, &m) == 0) {
+				m.c_cc[VMIN] = cc_t(o.vmin);
+				m.c_cc[VTIME] = cc_t(o.vtime);
+				ASSERT_EQ(tcsetattr(r.terminal, TCSANOW, &m), 0);
+			}
 			ASSERT_EQ(tcgetattr(r.terminal, &r.mode_before), 0);
 			if (!o.typed_first.empty()) {
 				type(r.terminal, o.typed_first);
@@ -382,6 +411,46 @@ TEST_F(EndToEnd, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 	finish(r);
 	EXPECT_EQ(r.process.status, 0);
 	EXPECT_EQ(slurp(r.err_path), prompt);
+}
+
+// A terminal in canonical mode with echo, VMIN 0 and VTIME 5: msgpoll
+// reads keys with VMIN 1 and VTIME 0, and after 'q' the terminal is exactly
+// as it was.
+TEST_F(EndToEnd, OtherVminAndVtimeComeBackAfterQ)
+{
+	run r;
+	options o = opts({"-s", "20"});
+	o.vmin = 0;
+	o.vtime = 5;
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	ASSERT_EQ(r.mode_before.c_lflag & (ICANON | ECHO), tcflag_t(ICANON | ECHO));
+	ASSERT_EQ(r.mode_before.c_cc[VMIN], 0);
+	ASSERT_EQ(r.mode_before.c_cc[VTIME], 5);
+	ASSERT_TRUE(shows_it_runs(r));
+	termios during;
+	ASSERT_EQ(tcgetattr(r.terminal, &during), 0);
+	EXPECT_EQ(during.c_cc[VMIN], 1);
+	EXPECT_EQ(during.c_cc[VTIME], 0);
+	type(r.terminal, "q");
+	finish(r);
+	EXPECT_EQ(r.process.status, 0);
+}
+
+// 'q' and behind it a key every 20 ms for three seconds, as a key held
+// down sends: what follows the 'q' is discarded for a second at most.
+TEST_F(EndToEnd, InputStreamingInAfterQIsDiscardedForASecondAtMost)
+{
+	run r;
+	ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", "20"})));
+	ASSERT_TRUE(shows_it_runs(r));
+	auto typed = steady::now();
+	type(r.terminal, "q");
+	while (steady::now() - typed < 3s && !r.process.ended(0ms) &&
+	       write(r.terminal, "x", 1) == 1)
+		std::this_thread::sleep_for(20ms);
+	EXPECT_LT(ms_since(typed), 2000);
+	finish(r);
+	EXPECT_EQ(r.process.status, 0);
 }
 
 TEST_F(EndToEnd, KeysComeFromTheTerminalNotStandardInput)
@@ -692,10 +761,8 @@ TEST_F(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		options o = opts(c.args, {{"HARLEN_TRACE_SOURCE", trace}, {"HARLEN_FAULT", "read@end=1"}});
-		if (c.takes_nothing) {
-			o.env["LD_PRELOAD"] = ZERO_WRITE_LIBRARY;
-			o.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
-		}
+		if (c.takes_nothing)
+			preload_fault(o, "MSGPOLL_TEST_WRITE", "zero");
 		o.terminal = false;
 		o.output = to_fd;
 		o.ignored = {SIGPIPE};
@@ -713,6 +780,64 @@ TEST_F(EndToEnd, FailedWritesAreReportedOnceWithStatusOne)
 		EXPECT_EQ(r.process.status, 1);
 		EXPECT_EQ(slurp(r.err_path), c.err);
 	}
+}
+
+// Writes that do not go through at once: one interrupted before it wrote a
+// byte (a library preloaded into msgpoll makes the first so), or to a pipe
+// that another program set non-blocking, whose reader comes a second late.
+// msgpoll waits for room without burning CPU, and every byte arrives.
+TEST_F(EndToEnd, InterruptedAndNonBlockingWritesLoseNothing)
+{
+	std::string lines;
+	for (int i = 1; i <= 20000; i++)
+		lines += "line " + std::to_string(i) + "\n";
+	const std::string trace = file("lines", lines);
+	for (bool non_blocking : {false, true}) {
+		SCOPED_TRACE(non_blocking ? "non-blocking pipe" : "interrupted write");
+		options o = opts({"-s", "0"}, {{"HARLEN_TRACE_SOURCE", trace},
+					       {"HARLEN_FAULT", "read@end=1"}});
+		o.terminal = false;
+		pipe_reader reader;
+		if (non_blocking)
+			ASSERT_EQ(fcntl(reader.ends[1], F_SETFL, O_NONBLOCK), 0);
+		else
+			preload_fault(o, "MSGPOLL_TEST_WRITE", "eintr_once");
+		o.output = to_fd;
+		o.output_fd = reader.write_end();
+		run r;
+		ASSERT_NO_FATAL_FAILURE(start(r, o));
+		if (non_blocking) {
+			long before = r.process.cpu_ticks();
+			EXPECT_FALSE(r.process.ended(1000ms));
+			EXPECT_LT(r.process.cpu_ticks() - before, 10) << "spins";
+		}
+		reader.start();
+		finish(r, false);
+		EXPECT_EQ(r.process.status, 1);
+		EXPECT_EQ(slurp(r.err_path), prompt + "Could not get trace data from device: "
+						      "status 1 (injected fault)\n");
+		EXPECT_TRUE(reader.all() == lines)
+			<< reader.all().size() << " of " << lines.size() << " bytes";
+	}
+}
+
+// A wait of the pause that fails (a library preloaded into msgpoll makes
+// every one after the third fail with EINVAL) is reported once, and msgpoll
+// ends at once with status 1, the terminal's mode put back.
+TEST_F(EndToEnd, FailedWaitIsReportedOnceWithStatusOne)
+{
+	run r;
+	options o = opts({"-s", "20"});
+	preload_fault(o, "MSGPOLL_TEST_PPOLL", "einval_after_3");
+	ASSERT_NO_FATAL_FAILURE(start(r, o));
+	ASSERT_TRUE(eventually([&] { return has_ended(r.process.pid); }, 5000ms))
+		<< "still running after 5 s, " << r.process.cpu_ticks()
+		<< " CPU ticks; standard error: " << slurp(r.err_path);
+	EXPECT_LT(r.process.cpu_ticks(), 30) << "spins";
+	finish(r);
+	EXPECT_EQ(r.process.status, 1);
+	EXPECT_EQ(slurp(r.err_path),
+		  prompt + "msgpoll: cannot wait for the keyboard: Invalid argument\n");
 }
 
 // A reader that leaves ends msgpoll by SIGPIPE, with and without a
@@ -923,10 +1048,11 @@ struct shell {
 		return m;
 	}
 	// Starts msgpoll (with its arguments) as a job, brought to the
-	// foreground once the shell has told its pid; returns that.
-	pid_t job(const std::string &command)
+	// foreground once the shell has told its pid (unless left in the
+	// background); returns that.
+	pid_t job(const std::string &command, bool background = false)
 	{
-		say(command + " & echo \"job:$!:\"; fg >/dev/null");
+		say(command + " & echo \"job:$!:\"" + (background ? "" : "; fg >/dev/null"));
 		std::string seen = await(":\r\n");
 		std::size_t at = seen.rfind("job:");
 		return at == std::string::npos ? -1 : std::stoi(seen.substr(at + 4));
@@ -969,16 +1095,20 @@ void start_shell(shell &sh, const std::map<std::string, std::string> &env = {},
 }
 
 // Stopped twice, by Ctrl-Z or by SIGSTOP from outside, and brought back
-// each time with fg: stopped by Ctrl-Z, msgpoll has put the mode back
-// (dash leaves it as it finds it); back, it has taken its own again even
-// where the shell reset the mode at the stop (bash): no echo, and 'q'
-// quits without Enter.
+// each time with fg: stopped by Ctrl-Z, msgpoll has put the mode back, its
+// VMIN 0 and VTIME 5 included (dash leaves it as it finds it); back, it has
+// taken its own again even where the shell reset the mode at the stop
+// (bash): no echo, and 'q' quits without Enter.
 TEST(Shell, StoppedAndContinuedInTheForeground)
 {
 	for (bool ctrl_z : {true, false}) {
 		SCOPED_TRACE(ctrl_z ? "Ctrl-Z in dash" : "SIGSTOP in bash");
 		shell sh;
 		ASSERT_NO_FATAL_FAILURE(start_shell(sh, {}, ctrl_z));
+		sh.say("stty min 0 time 5");
+		sh.await("$ ");
+		sh.mode_before = sh.mode();
+		ASSERT_EQ(sh.mode_before.c_cc[VTIME], 5);
 		pid_t job = sh.job("\"$M\" -s 20 >/dev/null 2>&1");
 		for (int round = 0; round < 2; round++) {
 			ASSERT_TRUE(echo_becomes(sh.terminal, false));
@@ -1031,6 +1161,56 @@ TEST(Shell, StoppedThenContinuedInTheBackground)
 	}));
 	sh.say("");
 	sh.await("Terminated");
+	sh.leave();
+}
+
+// Stopped from outside, msgpoll leaves the terminal to bash, which puts its
+// own mode back; there the user turns echo off, and kills msgpoll from the
+// prompt: the mode stays as the user set it (msgpoll is not in the
+// foreground, so it puts back nothing).
+TEST(Shell, KilledWhileStoppedLeavesThePromptsModeAlone)
+{
+	shell sh;
+	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+	pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
+	ASSERT_TRUE(echo_becomes(sh.terminal, false));
+	sh.signal_job(job, SIGSTOP);
+	sh.await("Stopped");
+	sh.await("$ ");
+	sh.say("stty -echo");
+	sh.await("$ ");
+	termios set = sh.mode();
+	ASSERT_FALSE(set.c_lflag & ECHO);
+	sh.say("kill %1");
+	sh.await("$ ");
+	EXPECT_TRUE(eventually([&] { return has_ended(job); }));
+	expect_mode(sh.mode(), set);
+	sh.say("stty echo");
+	sh.await("$ ");
+	sh.leave();
+}
+
+// Started in the background with a pause of a minute, and brought to the
+// foreground in that pause: it looks for the foreground often enough that
+// 'q' ends it within about a second.
+TEST(Shell, BroughtToTheForegroundInALongPauseTakesQSoon)
+{
+	shell sh;
+	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+	pid_t job = sh.job("\"$M\" -s 60000 >/dev/null 2>&1", true);
+	std::string syscall = "/proc/" + std::to_string(job) + "/syscall";
+	ASSERT_TRUE(eventually([&] {
+		return slurp(syscall).rfind(std::to_string(SYS_ppoll) + " ", 0) == 0;
+	}));
+	sh.say("fg");
+	sh.await("60000"); // fg names the job
+	auto typed = steady::now();
+	type(sh.terminal, "q");
+	ASSERT_TRUE(eventually([&] { return has_ended(job); }, 5000ms));
+	EXPECT_LT(ms_since(typed), 1500);
+	sh.await("$ ");
+	sh.say("echo \"status:$?\"");
+	sh.await("status:0");
 	sh.leave();
 }
 
