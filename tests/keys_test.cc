@@ -79,6 +79,22 @@ TEST(KeySequence, EscapeKeyAloneAndInterruptedSequences)
 	EXPECT_EQ(keys("\x1b\xc3\xa9"), (std::vector<int>{0x1b, 0xe9}));
 }
 
+// A key begun at 1000 ms waits rest_of_key_ms for its rest, and the pause
+// with it; then, or at once when the rest never comes, it is cut short.
+TEST(KeySequence, KeyBegunWaitsForItsRestThenIsCutShort)
+{
+	const unsigned char escape = 0x1b;
+	for (bool never_comes : {false, true}) {
+		keys_decode(&escape, 1, 1000);
+		EXPECT_EQ(keys_wait_end(2000), 1000 + rest_of_key_ms);
+		keys_cut_overdue(1000 + rest_of_key_ms - 1, never_comes);
+		EXPECT_EQ(console_key_waiting(), never_comes);
+		keys_cut_overdue(1000 + rest_of_key_ms, false);
+		EXPECT_EQ(keys_wait_end(2000), 2000);
+		EXPECT_EQ(console_read_key(), 0x1b);
+	}
+}
+
 TEST(KeySequence, Utf8CharactersAreOneKeyEach)
 {
 	EXPECT_EQ(keys("\xc3\xa9q"), (std::vector<int>{0xe9, 'q'}));

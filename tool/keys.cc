@@ -116,6 +116,35 @@ int key_cut_short(key_reader *k)
 	return code;
 }
 
+static key_reader reader; // a key press whose bytes are coming in
+static int64_t rest_due;  // when the rest of the key begun must have come
+
+// A byte that ends a key begins the next one.
+void keys_decode(const unsigned char *bytes, std::size_t len, int64_t now)
+{
+	for (std::size_t i = 0; i < len && !keys_have_quit(); i++) {
+		key_step step;
+		do {
+			step = key_feed(&reader, bytes[i]);
+			if (step != key_more)
+				keys_put(reader.code);
+		} while (step == key_ended);
+	}
+	if (reader.stage)
+		rest_due = now + rest_of_key_ms;
+}
+
+int64_t keys_wait_end(int64_t deadline)
+{
+	return reader.stage ? rest_due : deadline;
+}
+
+void keys_cut_overdue(int64_t now, bool never_comes)
+{
+	if (reader.stage && (never_comes || now >= rest_due))
+		keys_put(key_cut_short(&reader));
+}
+
 int key_press_code(const console_event &e)
 {
 	if (!e.is_key || !e.key_down || e.character == 0)

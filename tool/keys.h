@@ -4,6 +4,7 @@
 #ifndef MSGPOLL_KEYS_H
 #define MSGPOLL_KEYS_H
 
+#include <cstddef>
 #include <cstdint>
 
 // A terminal sends one byte for a plain key, several for a UTF-8
@@ -31,6 +32,24 @@ key_step key_feed(key_reader *k, unsigned char byte);
 // a lone ESC is the Escape key (27); a cut-off sequence or character is a
 // key without a character.
 int key_cut_short(key_reader *k);
+
+// How long the rest of a key's bytes may take once its first byte is here:
+// an ESC that nothing follows within it is the Escape key.
+enum { rest_of_key_ms = 50 };
+
+// Decodes the bytes a terminal sent, up to a quit key: each key they end or
+// complete goes to the end of the queue. The rest of a key they begin is
+// awaited until rest_of_key_ms after now (milliseconds, the caller's clock).
+void keys_decode(const unsigned char *bytes, std::size_t len, int64_t now);
+
+// The time a pause that ends at deadline waits until: while a key is begun,
+// the time its rest is due instead, sooner or later. The pause is over once
+// that time is past.
+int64_t keys_wait_end(int64_t deadline);
+
+// Queues the key begun, cut short, when its rest is overdue at now or will
+// never come.
+void keys_cut_overdue(int64_t now, bool never_comes);
 
 // The parts of a Windows console input event that decide whether it is a
 // key press msgpoll takes.

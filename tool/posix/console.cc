@@ -18,9 +18,6 @@
 #include "terminal.h"
 
 enum {
-	// How long the rest of a key's bytes may take once its first byte is
-	// here.
-	rest_of_key_ms = 50,
 	// How often a pause made in the background looks for the foreground.
 	background_look_ms = 250,
 	// The bytes one read takes, and the reads one wait takes at most:
@@ -30,20 +27,6 @@ enum {
 };
 
 static int watched_out = -1; // standard output when a pipe or socket
-static key_reader reader;    // a key press whose bytes are coming in
-static int64_t rest_due;     // when the rest of a key begun must have come
-
-// Feeds one byte to the key being read; a key it ends or completes goes to
-// the end of the queue. A byte that ends a key begins the next one.
-static void decode(unsigned char byte)
-{
-	key_step step;
-	do {
-		step = key_feed(&reader, byte);
-		if (step != key_more)
-			keys_put(reader.code);
-	} while (step == key_ended);
-}
 
 // Reads what was typed, up to a quit key: what follows it in the same
 // burst is discarded on the way out.
@@ -58,10 +41,7 @@ static void take_typed_keys(int keyboard)
 		}
 		if (n < 0)
 			return; // EAGAIN: all read; EINTR: the next wait goes on
-		for (ssize_t k = 0; k < n && !keys_have_quit(); k++)
-			decode(bytes[k]);
-		if (reader.stage)
-			rest_due = now_ms() + rest_of_key_ms;
+		keys_decode(bytes, std::size_t(n), now_ms());
 	}
 }
 
@@ -133,12 +113,11 @@ int console_pause(uint32_t ms, const char **what_failed)
 	int64_t now = now_ms();
 	int64_t deadline = now + (keys_have_quit() ? 0 : int64_t(ms));
 	do {
-		int64_t until = reader.stage ? rest_due : deadline;
+		int64_t until = keys_wait_end(deadline);
 		if (int errnum = wait_once(until > now ? until - now : 0, what_failed))
 			return errnum;
 		now = now_ms();
-		if (reader.stage && (!terminal_present() || now >= rest_due))
-			keys_put(key_cut_short(&reader));
-	} while (!keys_have_quit() && (now < deadline || reader.stage));
+		keys_cut_overdue(now, !terminal_present());
+	} while (!keys_have_quit() && now < keys_wait_end(deadline));
 	return 0;
 }
