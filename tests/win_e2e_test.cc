@@ -232,18 +232,21 @@ TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 	}
 }
 
-// The console's characters, row after row; with clear, blanked first.
-std::wstring screen(bool clear = false)
+// The console's characters, row after row, and its rows' width; with
+// clear, blanked first, the cursor at its top left corner.
+std::wstring screen(bool clear = false, std::size_t *width = nullptr)
 {
 	HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
 				 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
 				 OPEN_EXISTING, 0, nullptr);
 	CONSOLE_SCREEN_BUFFER_INFO info = {};
 	GetConsoleScreenBufferInfo(out, &info);
+	if (width)
+		*width = std::size_t(info.dwSize.X);
 	std::wstring text(DWORD(info.dwSize.X) * DWORD(info.dwSize.Y), L' ');
 	DWORD n = 0;
-	if (clear)
-		FillConsoleOutputCharacterW(out, L' ', DWORD(text.size()), {0, 0}, &n);
+	if (clear && FillConsoleOutputCharacterW(out, L' ', DWORD(text.size()), {0, 0}, &n))
+		SetConsoleCursorPosition(out, {0, 0});
 	ReadConsoleOutputCharacterW(out, &text[0], DWORD(text.size()), {0, 0}, &n);
 	CloseHandle(out);
 	text.resize(n);
@@ -285,6 +288,41 @@ TEST(Windows, Utf8ShowsAsItsCharactersWhateverTheCodePage)
 	SetConsoleOutputCP(code_page);
 }
 
+// Waits, ten seconds at most, until the console's top rows show lines, one
+// a row, padded with blanks, and a blank row after them.
+bool rows_show(std::vector<std::wstring> lines)
+{
+	std::size_t width = 0;
+	screen(false, &width);
+	std::wstring rows;
+	lines.push_back(L"");
+	for (const std::wstring &line : lines)
+		rows += line + std::wstring(width - std::min(width, line.size()), L' ');
+	for (DWORD t = GetTickCount(); GetTickCount() - t < 10000; Sleep(5))
+		if (screen().compare(0, rows.size(), rows) == 0)
+			return true;
+	std::wstring all = screen();
+	ADD_FAILURE() << "the console shows:\n" << all.erase(all.find_last_not_of(L' ') + 1);
+	return false;
+}
+
+// Two batches of text beyond ASCII, read apart, the second shorter: each
+// character shows in its place, row for row, and nothing else.
+TEST(Windows, BatchesShowRowForRow)
+{
+	screen(true);
+	std::string source = temp_file("rows", "caf\xc3\xa9 \xe2\x82\xac 1\n"
+					       "na\xc3\xafve \xe2\x82\xac\xe2\x82\xac 2\n");
+	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
+	const std::wstring first = L"caf\u00e9 \u20ac 1", second = L"na\u00efve \u20ac\u20ac 2";
+	if (rows_show({first, second})) {
+		std::ofstream(source, std::ios::binary | std::ios::app) << "\xe2\x82\xac 3\n\xc3\xa9\n";
+		rows_show({first, second, L"\u20ac 3", L"\u00e9"});
+	}
+	type({q});
+	EXPECT_EQ(finish(r), 0u);
+}
+
 TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
 {
 	std::string input = temp_file("input", "q\r\nQ\r\n");
@@ -295,6 +333,43 @@ TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
 	EXPECT_FALSE(ended(r, 700));
 	type({q});
 	EXPECT_EQ(finish(r), 0u);
+}
+
+// Keys as a console in virtual-terminal input mode types them: one key
+// press for each character of what a terminal would send.
+std::vector<key> spelled(const std::wstring &text)
+{
+	std::vector<key> keys;
+	for (wchar_t c : text)
+		keys.push_back({c, 0, 0, 0});
+	return keys;
+}
+
+// In that mode, which msgpoll leaves as it is, F2, Page Down, Ctrl+F2 and
+// Alt+q, also in their 8-bit forms, never quit. Escape alone is a key of
+// its own: a 'q' typed a moment after it quits, as a 'q' alone does.
+TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
+{
+	HANDLE console = keyboard();
+	DWORD mode = 0;
+	ASSERT_TRUE(GetConsoleMode(console, &mode));
+	ASSERT_TRUE(SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_INPUT));
+	for (bool escape_first : {false, true}) {
+		run r = start("-s 10");
+		EXPECT_TRUE(shows_prompt(r));
+		type(spelled(L"\x1bOQ\x1b[6~\x1b[1;5Q\x1bq\x8fQ\x9b" L"6~"));
+		type({alt_q});
+		EXPECT_FALSE(ended(r, 700)) << "escape first: " << escape_first;
+		if (escape_first) {
+			type(spelled(L"\x1b"));
+			Sleep(300);
+		}
+		type({q});
+		EXPECT_TRUE(ended(r, 1000)) << "escape first: " << escape_first;
+		EXPECT_EQ(finish(r), 0u);
+	}
+	SetConsoleMode(console, mode);
+	CloseHandle(console);
 }
 
 TEST(Windows, WithoutConsoleNoKeyIsSeen)

@@ -5,7 +5,11 @@
 //
 // Reading events takes them as they are, whatever the console's input mode:
 // msgpoll never changes that mode, and a console echoes nothing that is not
-// read as a line, so there is nothing to put back.
+// read as a line, so there is nothing to put back. A program may have left
+// it in virtual-terminal input mode, where the console types each key as a
+// terminal would send it (F2 as ESC O Q); the mode is looked at each time
+// events are taken, and in it the keys are decoded as a terminal's bytes,
+// the rest of a key awaited as on a terminal.
 //
 // The console's events come on a thread of their own. One that comes while
 // a batch is in hand lets the batch be written first (for at most
@@ -63,7 +67,7 @@ void console_end_batch()
 		end_as_interrupted();
 }
 
-static int code_of(const INPUT_RECORD &r)
+static console_event event_of(const INPUT_RECORD &r)
 {
 	console_event e = {};
 	e.is_key = r.EventType == KEY_EVENT;
@@ -76,7 +80,21 @@ static int code_of(const INPUT_RECORD &r)
 		e.alt = (k.dwControlKeyState & alt) &&
 			!(k.dwControlKeyState & ctrl);
 	}
-	return key_press_code(e);
+	return e;
+}
+
+// In virtual-terminal input mode the console types each key as the
+// characters a terminal sends for it: their UTF-8 bytes are decoded as a
+// terminal's are, a character typed with Alt held after the ESC a terminal
+// sends for Alt.
+static void decode_typed(const console_event &e, int64_t now)
+{
+	unsigned char bytes[4] = {0x1b};
+	std::size_t n = e.alt ? 1 : 0;
+	wchar_t unit = wchar_t(e.character);
+	n += WideCharToMultiByte(CP_UTF8, 0, &unit, 1, reinterpret_cast<char *>(bytes + n), 3,
+				 nullptr, nullptr);
+	keys_decode(bytes, n, now);
 }
 
 // Takes the waiting input events off the console, many a call, up to a
@@ -86,7 +104,9 @@ static int code_of(const INPUT_RECORD &r)
 static void take_events()
 {
 	static INPUT_RECORD events[events_per_read];
-	DWORD event_count, n;
+	DWORD event_count, n, mode;
+	bool as_terminal = keyboard && GetConsoleMode(keyboard, &mode) &&
+			   (mode & ENABLE_VIRTUAL_TERMINAL_INPUT);
 
 	for (int i = 0; i < reads_per_wake && keyboard && !keys_have_quit() &&
 			GetNumberOfConsoleInputEvents(keyboard, &event_count) && event_count > 0;
@@ -95,8 +115,11 @@ static void take_events()
 		if (!ReadConsoleInputW(keyboard, events, want, &n))
 			return;
 		for (DWORD k = 0; k < n && !keys_have_quit(); k++) {
-			int code = code_of(events[k]);
-			if (code != not_a_key_press)
+			console_event e = event_of(events[k]);
+			int code = key_press_code(e);
+			if (code != not_a_key_press && as_terminal)
+				decode_typed(e, int64_t(GetTickCount64()));
+			else if (code != not_a_key_press)
 				keys_put(code);
 		}
 	}
@@ -171,18 +194,19 @@ int console_pause(uint32_t ms, const char **what_failed)
 			Sleep(1);
 		return 0;
 	}
-	ULONGLONG deadline = GetTickCount64() + ms;
-	DWORD left = ms;
+	int64_t now = int64_t(GetTickCount64());
+	int64_t deadline = now + ms;
 	do {
-		DWORD woke = WaitForSingleObject(keyboard, finite(left));
+		int64_t until = keys_wait_end(deadline);
+		DWORD woke = WaitForSingleObject(keyboard, finite(DWORD(until > now ? until - now : 0)));
 		if (woke == WAIT_OBJECT_0)
 			take_events();
 		else if (woke != WAIT_TIMEOUT) {
 			*what_failed = failed_wait; // it would fail again at once
 			return EIO;
 		}
-		ULONGLONG now = GetTickCount64();
-		left = now < deadline ? DWORD(deadline - now) : 0;
-	} while (left > 0 && !keys_have_quit());
+		now = int64_t(GetTickCount64());
+		keys_cut_overdue(now, false);
+	} while (!keys_have_quit() && now < keys_wait_end(deadline));
 	return 0;
 }
