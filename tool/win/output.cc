@@ -24,29 +24,33 @@ static int errno_of(DWORD error)
 	}
 }
 
-// The fewest bytes of whole lines a console call is cut down to when the
-// console has no room for more: well above the longest line.
+// The fewest UTF-16 units of whole lines a console call is cut down to when
+// the console has no room for more: well above the longest line.
 enum { console_piece_min = 1024 };
 
 // On a console the lines go out as UTF-16, so that they show as their
 // characters whatever the console's code page; the printer made them valid
-// UTF-8 there. As few calls as the console takes, each of whole lines.
+// UTF-8 there, a batch's at most batch_text_max bytes, which make no more
+// units. As few calls as the console takes, each of whole lines; a call
+// that writes part of its units is followed by one for the rest.
 static int write_console(HANDLE h, const char *data, std::size_t len)
 {
 	static wchar_t wide[batch_text_max];
-	static std::size_t most = batch_text_max; // bytes the console takes at once
-	while (len > 0) {
-		std::size_t n = len;
+	static DWORD most = batch_text_max; // units the console takes at once
+	if (len == 0)
+		return 0;
+	int units = MultiByteToWideChar(CP_UTF8, 0, data, int(len), wide, batch_text_max);
+	if (units <= 0)
+		return errno_of(GetLastError());
+	for (DWORD at = 0, done; at < DWORD(units); at += done) {
+		DWORD n = DWORD(units) - at;
 		if (n > most)
-			for (n = most; n > 1 && data[n - 1] != '\n'; n--)
+			for (n = most; n > 1 && wide[at + n - 1] != L'\n'; n--)
 				;
-		int units = MultiByteToWideChar(CP_UTF8, 0, data, int(n), wide, batch_text_max);
-		DWORD done = 0;
-		if (units > 0 && WriteConsoleW(h, wide, DWORD(units), &done, nullptr)) {
+		done = 0;
+		if (WriteConsoleW(h, wide + at, n, &done, nullptr)) {
 			if (done == 0)
 				return EIO;
-			data += n;
-			len -= n;
 		} else if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY && most > console_piece_min) {
 			most /= 2;
 		} else {
