@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 		std::string record(batch + i * HL_RECORD_SIZE, HL_RECORD_SIZE);
 		record = record.substr(0, record.find('\0'));
 		if (!record.empty())
-			want += (shown ? model_shown(record) : record) + "\n";
+			want += (for_terminal ? model_shown(record) : record) + "\n";
 	}
 	if (want != std::string(text, length))
 		std::abort();
