@@ -1,6 +1,6 @@
 // Fuzzes the batch printer with any count and any record bytes, against a
 // plain model of what it must print, plain and shown as on a terminal. The
-// first four bytes are the count (its top bit, taken off: shown), the rest
+// first four bytes are the count (its top bit, taken off: for a terminal), the rest
 // fill the batch (the part the input does not reach is 'A's, with no NUL). The batch is exactly 500 records on
 // the heap, so AddressSanitizer sees any read past it.
 #include <cstdint>
