@@ -114,12 +114,15 @@ static void take_events()
 		DWORD want = event_count < DWORD(events_per_read) ? event_count : DWORD(events_per_read);
 		if (!ReadConsoleInputW(keyboard, events, want, &n))
 			return;
+		int64_t now = int64_t(GetTickCount64());
 		for (DWORD k = 0; k < n && !keys_have_quit(); k++) {
 			console_event e = event_of(events[k]);
 			int code = key_press_code(e);
-			if (code != not_a_key_press && as_terminal)
-				decode_typed(e, int64_t(GetTickCount64()));
-			else if (code != not_a_key_press)
+			if (code == not_a_key_press)
+				continue;
+			if (as_terminal)
+				decode_typed(e, now);
+			else
 				keys_put(code);
 		}
 	}
