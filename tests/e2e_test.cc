@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -231,6 +232,9 @@ void type(int terminal, const std::string &keys)
 }
 
 const std::string prompt = "Press 'q' to quit.\n\n";
+// What msgpoll asks of the terminal when it takes its mode and gives it
+// back: to mark pasted text, and no more.
+const std::string paste_marks_on = "\x1b[?2004h", paste_marks_off = "\x1b[?2004l";
 
 void expect_mode(const termios &now, const termios &before)
 {
@@ -355,7 +359,7 @@ TEST_F(EndToEnd, DemoDeviceLinesShowAtOnceOnTheTerminalUntilQ)
 	o.output = to_terminal;
 	ASSERT_NO_FATAL_FAILURE(start(r, o));
 	std::string seen = read_until(r.terminal, "\r\n000002 [     0.200] ");
-	EXPECT_EQ(seen.substr(0, 20), "000001 [     0.000] ");
+	EXPECT_EQ(seen.substr(0, 28), paste_marks_on + "000001 [     0.000] ");
 	type(r.terminal, "q");
 	finish(r);
 	EXPECT_EQ(r.process.status, 0);
@@ -496,21 +500,25 @@ TEST_F(EndToEnd, CursorAndFunctionKeysDoNotQuitAndNoKeyIsEchoed)
 }
 
 // 'q' ends a pause of a minute at once, without another read (the planned
-// fault would end the run with status 1); 'x' does not shorten one of a
-// second.
+// fault would end the run with status 1); with 'x' before it, the 'x' costs
+// one more read, and the pause after it is a mere look; 'x' alone does not
+// shorten a pause of a second.
 TEST_F(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
 {
 	std::string source = file("pause", "a\n");
-	for (const char *key : {"q", "x"}) {
-		SCOPED_TRACE(key);
-		bool quits = *key == 'q';
+	const struct {
+		const char *keys, *sleeplen, *fault;
+	} cases[] = {{"q", "60000", "read@2=9"}, {"xq", "60000", "read@3=9"}, {"x", "1000", "read@2=9"}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.keys);
+		bool quits = c.keys[std::strlen(c.keys) - 1] == 'q';
 		run r;
-		ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", quits ? "60000" : "1000"},
+		ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", c.sleeplen},
 						  {{"HARLEN_TRACE_SOURCE", source},
-						   {"HARLEN_FAULT", "read@2=9"}})));
+						   {"HARLEN_FAULT", c.fault}})));
 		ASSERT_TRUE(eventually([&] { return slurp(r.out_path) == "a\n"; }));
 		auto typed = steady::now();
-		type(r.terminal, key);
+		type(r.terminal, c.keys);
 		EXPECT_TRUE(r.process.ended());
 		auto took = steady::now() - typed;
 		if (quits) {
@@ -684,7 +692,8 @@ TEST_F(CountingDevice, KilledAtRandomLosesNothing)
 // A reader that stalls with a batch waiting to be written: a SIGTERM then
 // waits for it, and nothing is lost when the reader comes back; without
 // it msgpoll ends within about a second; a second signal ends it at once.
-// Either way msgpoll ends by the first signal.
+// Either way msgpoll ends by the first signal. Without a batch in hand it
+// ends at once.
 TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 {
 	const struct {
@@ -692,24 +701,30 @@ TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 		milliseconds reader_back; // after the signal; 0: never
 		bool second_signal;
 		milliseconds at_least, at_most; // from the first signal to the end
+		bool in_pause = false;
 	} cases[] = {
 		{"reader back after 500 ms", 500ms, false, 450ms, 5000ms},
 		{"reader never back", 0ms, false, 900ms, 5000ms},
 		{"second signal", 0ms, true, 0ms, 700ms},
+		{"no batch in hand: in a long pause", 0ms, false, 0ms, 500ms, true},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
-		options o = counting();
+		options o = counting(c.in_pause ? "60000" : "0");
 		o.terminal = false;
 		pipe_reader reader;
 		o.output = to_fd;
 		o.output_fd = reader.write_end();
 		run r;
 		ASSERT_NO_FATAL_FAILURE(start(r, o));
-		// The pipe is full: msgpoll waits in the write of a batch.
+		// The pipe is full: msgpoll waits in the write of a batch. Or it
+		// is read, and msgpoll waits in its pause.
+		if (c.in_pause)
+			reader.start();
+		long call = c.in_pause ? SYS_ppoll : SYS_write;
 		std::string syscall = "/proc/" + std::to_string(r.process.pid) + "/syscall";
 		ASSERT_TRUE(eventually([&] {
-			return slurp(syscall).rfind(std::to_string(SYS_write) + " ", 0) == 0;
+			return slurp(syscall).rfind(std::to_string(call) + " ", 0) == 0;
 		}));
 		auto signalled = steady::now();
 		r.process.signal(SIGTERM);
@@ -955,7 +970,7 @@ TEST_F(EndToEnd, CycleMakesOneSystemCallBesideItsWrite)
 
 // At -s 0 the pause is still made: each cycle makes its wait, of no time.
 // Here without a terminal, to a file, over the 299 cycles before a planned
-// read failure.
+// read failure, beside the look for keys typed before the start.
 TEST_F(EndToEnd, ZeroIntervalStillWaitsEachCycle)
 {
 	if (system("strace -V >/dev/null 2>&1") != 0)
@@ -973,7 +988,7 @@ TEST_F(EndToEnd, ZeroIntervalStillWaitsEachCycle)
 	for (std::string line; std::getline(lines, line);)
 		waits += line.rfind("ppoll(", 0) == 0 &&
 			 line.find("{tv_sec=0, tv_nsec=0}") != std::string::npos;
-	EXPECT_EQ(waits, 299);
+	EXPECT_EQ(waits, 1 + 299);
 }
 
 // Two msgpolls in one foreground group: each changes only what it found
@@ -1016,6 +1031,26 @@ struct shell {
 			close(terminal);
 	}
 	void say(const std::string &line) { type(terminal, line + "\n"); }
+	// Types text, however long, while it reads what the terminal shows,
+	// so that a shell that runs what it gets never waits on this test,
+	// nor this test on it.
+	void paste(const std::string &text)
+	{
+		int flags = fcntl(terminal, F_GETFL);
+		fcntl(terminal, F_SETFL, flags | O_NONBLOCK);
+		std::size_t at = 0;
+		ssize_t n;
+		char buf[4096];
+		eventually([&] {
+			if ((n = read(terminal, buf, sizeof buf)) > 0)
+				screen.append(buf, std::size_t(n));
+			if ((n = write(terminal, text.data() + at, text.size() - at)) > 0)
+				at += std::size_t(n);
+			return at == text.size();
+		});
+		fcntl(terminal, F_SETFL, flags);
+		EXPECT_EQ(at, text.size()) << "the terminal took no more";
+	}
 	// The terminal has the mode it had at the start, and the shell ends.
 	void leave()
 	{
@@ -1230,32 +1265,118 @@ TEST(Shell, BackgroundJobKeepsRunningAndTakesNoKey)
 	EXPECT_TRUE(sh.process.ended());
 }
 
-// A paste as xterm writes it, 128 bytes at a time a fraction of a
-// millisecond apart, with a 'q' near its start and 8 KB or 64 KB after the
-// 'q': none of it reaches the shell, five times in a row.
-TEST(Shell, PasteInSmallPiecesNeverReachesTheShell)
+// A paste, as a terminal writes it: pieces, each after a pause.
+struct piece {
+	milliseconds after;
+	std::string text;
+};
+
+// Pasted lines, bytes long at least, each with a 'q'.
+std::string pasted(std::size_t bytes)
 {
-	using namespace std::chrono_literals;
-	for (std::size_t after : {8192, 65536}) {
-		std::string paste = "x q ";
-		while (paste.size() < after)
-			paste += "echo INJECTED\n";
-		for (int round = 0; round < 5; round++) {
-			SCOPED_TRACE(std::to_string(after) + " bytes, round " + std::to_string(round));
-			shell sh;
-			ASSERT_NO_FATAL_FAILURE(start_shell(sh));
-			sh.job("\"$M\" -s 200 >/dev/null 2>&1");
-			ASSERT_TRUE(echo_becomes(sh.terminal, false));
-			for (std::size_t at = 0; at < paste.size(); at += 128) {
-				type(sh.terminal, paste.substr(at, 128));
-				std::this_thread::sleep_for(300us);
-			}
-			sh.await("$ ");
-			sh.say("echo \"status:$?\"");
-			std::string screen = sh.await("status:0");
-			EXPECT_EQ(screen.find("INJECTED"), std::string::npos) << screen;
-			sh.leave();
+	std::string text;
+	while (text.size() < bytes)
+		text += "echo INJECTED q\r";
+	return text;
+}
+
+// text cut into pieces of size bytes, each after a pause of gap; with
+// marked, each piece between a terminal's marks of its own.
+std::vector<piece> cut_up(const std::string &text, std::size_t size, milliseconds gap,
+			  bool marked = false)
+{
+	std::vector<piece> pieces;
+	for (std::size_t at = 0; at < text.size(); at += size) {
+		std::string t = text.substr(at, size);
+		pieces.push_back({gap, marked ? "\x1b[200~" + t + "\x1b[201~" : t});
+	}
+	return pieces;
+}
+
+// Pastes while msgpoll runs: marked ones are no keys, however they come,
+// and msgpoll keeps running until a 'q' typed after them (one whose end
+// never came: after a second of quiet). In unmarked ones a 'q' quits, and
+// the rest of the paste is discarded. Either way nothing of a paste shows
+// or reaches the shell.
+TEST(Shell, PastesNeverReachTheShell)
+{
+	const std::string b = "\x1b[200~", e = "\x1b[201~";
+	std::vector<piece> marked_pieces = cut_up(pasted(65536), 4000, 0ms, true);
+	marked_pieces.push_back({0ms, b + e + b + e});
+	std::mt19937 random(std::random_device{}());
+	std::vector<piece> uneven = cut_up(pasted(65536), 1640, 0ms);
+	for (piece &p : uneven)
+		p.after = milliseconds(5 + random() % 16);
+	uneven.insert(uneven.begin(), {0ms, "q"});
+	const struct {
+		const char *name;
+		std::vector<piece> paste;
+		milliseconds quiet; // then 'q' is typed; 0: the paste quits
+	} cases[] = {
+		{"marked, at once", {{0ms, b + pasted(65536) + e}}, 300ms},
+		{"marked, in pieces 400 ms apart",
+		 {{0ms, b + pasted(100)}, {400ms, pasted(100)}, {400ms, pasted(100) + e}}, 300ms},
+		{"many marked pieces, one after another", marked_pieces, 300ms},
+		{"an end mark in the text", {{0ms, b + pasted(100) + e + "q\r" + pasted(100) + e}}, 300ms},
+		{"marked, its end never comes", {{0ms, b + pasted(100)}}, 1100ms},
+		{"unmarked, at once", {{0ms, "x q" + pasted(65536)}}, 0ms},
+		{"unmarked, 5-20 ms apart", uneven, 0ms},
+		{"unmarked, 128 bytes at a time as xterm writes it", cut_up("x q" + pasted(65536), 128, 0ms), 0ms},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		shell sh;
+		ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+		pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
+		sh.await(paste_marks_on);
+		ASSERT_TRUE(echo_becomes(sh.terminal, false));
+		for (const piece &p : c.paste) {
+			std::this_thread::sleep_for(p.after);
+			sh.paste(p.text);
 		}
+		if (c.quiet > 0ms) {
+			EXPECT_FALSE(eventually([&] { return has_ended(job); }, c.quiet))
+				<< "quit in a paste";
+			type(sh.terminal, "q");
+		}
+		sh.await(paste_marks_off);
+		sh.await("$ ");
+		sh.say("echo \"status:$?\"");
+		sh.await("status:0");
+		EXPECT_EQ(sh.screen.find("INJECTED"), std::string::npos) << sh.screen;
+		sh.leave();
+	}
+}
+
+// msgpoll asks the terminal to mark pastes each time it takes the mode,
+// and for no more marks each time it gives it back: after 'q', at SIGTERM,
+// and at Ctrl-Z and again after fg.
+TEST(Shell, PasteMarksAskedForAndGivenBack)
+{
+	for (const std::string way : {"q", "SIGTERM", "Ctrl-Z"}) {
+		SCOPED_TRACE(way);
+		shell sh;
+		ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+		pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
+		sh.await(paste_marks_on);
+		if (way == "Ctrl-Z") {
+			type(sh.terminal, "\x1a");
+			sh.await(paste_marks_off);
+			sh.await("Stopped");
+			sh.say("fg >/dev/null");
+			sh.await(paste_marks_on);
+		}
+		ASSERT_TRUE(echo_becomes(sh.terminal, false));
+		if (way == "SIGTERM")
+			sh.signal_job(job, SIGTERM);
+		else
+			type(sh.terminal, "q");
+		sh.await(paste_marks_off);
+		sh.await("$ ");
+		sh.say("echo \"status:$?\"");
+		sh.await(way == "SIGTERM" ? "status:143" : "status:0");
+		EXPECT_EQ(sh.screen.find(paste_marks_on, sh.read_to), std::string::npos);
+		sh.leave();
 	}
 }
 

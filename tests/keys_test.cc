@@ -15,7 +15,7 @@ namespace {
 std::vector<int> keys(const std::string &bytes)
 {
 	std::vector<int> codes;
-	key_reader k = {};
+	key_decoder k = {};
 	for (std::size_t i = 0; i < bytes.size(); i++) {
 		key_step step = key_feed(&k, static_cast<unsigned char>(bytes[i]));
 		if (step == key_more)
@@ -25,7 +25,7 @@ std::vector<int> keys(const std::string &bytes)
 			i--;
 	}
 	if (k.stage != 0)
-		codes.push_back(key_cut_short(&k));
+		codes.push_back(key_give_up(&k));
 	return codes;
 }
 
@@ -79,19 +79,95 @@ TEST(KeySequence, EscapeKeyAloneAndInterruptedSequences)
 	EXPECT_EQ(keys("\x1b\xc3\xa9"), (std::vector<int>{0x1b, 0xe9}));
 }
 
-// A key begun at 1000 ms waits rest_of_key_ms for its rest, and the pause
-// with it; then, or at once when the rest never comes, it is cut short.
-TEST(KeySequence, KeyBegunWaitsForItsRestThenIsCutShort)
+// Reads of a terminal's bytes: when, in milliseconds, and what.
+struct read_at {
+	int64_t ms;
+	std::string bytes;
+};
+
+// The keys queued by the reads, as the pause takes them: a key begun is cut
+// short once its rest is overdue. Each call starts 10 s after the one
+// before, so that nothing of that one is still in play.
+std::vector<int> keys_from(const std::vector<read_at> &reads)
 {
+	static int64_t start;
+	start += 10000;
+	for (const read_at &r : reads) {
+		keys_cut_overdue(start + r.ms);
+		keys_decode(reinterpret_cast<const unsigned char *>(r.bytes.data()), r.bytes.size(),
+			    start + r.ms);
+	}
+	keys_cut_overdue(start + 5000);
+	std::vector<int> codes;
+	while (console_key_waiting())
+		codes.push_back(console_read_key());
+	return codes;
+}
+
+// The rest of a key is awaited rest_of_key_ms from its first byte, however
+// many of its bytes come meanwhile; the pause waits for it, sooner or later
+// than its own end.
+TEST(KeySequence, KeyBegunWaitsForItsRestFromItsFirstByte)
+{
+	EXPECT_EQ(keys_from({{0, "\x1b"}}), std::vector<int>{0x1b});
+	EXPECT_EQ(keys_from({{0, "\x1b["}, {30, "1"}, {49, "5"}, {60, "~q"}}),
+		  (std::vector<int>{none, '~', 'q'}));
+	EXPECT_EQ(keys_from({{0, "\x1b["}, {49, "15~"}}), std::vector<int>{none});
+
 	const unsigned char escape = 0x1b;
-	for (bool never_comes : {false, true}) {
-		keys_decode(&escape, 1, 1000);
-		EXPECT_EQ(keys_wait_end(2000), 1000 + rest_of_key_ms);
-		keys_cut_overdue(1000 + rest_of_key_ms - 1, never_comes);
-		EXPECT_EQ(console_key_waiting(), never_comes);
-		keys_cut_overdue(1000 + rest_of_key_ms, false);
-		EXPECT_EQ(keys_wait_end(2000), 2000);
-		EXPECT_EQ(console_read_key(), 0x1b);
+	keys_decode(&escape, 1, 1000);
+	EXPECT_EQ(keys_rest_due_or(2000), 1000 + rest_of_key_ms);
+	EXPECT_EQ(keys_rest_due_or(1010), 1000 + rest_of_key_ms);
+	keys_cut_overdue(1000 + rest_of_key_ms - 1);
+	EXPECT_FALSE(console_key_waiting());
+	keys_cut_overdue(1000 + rest_of_key_ms);
+	EXPECT_EQ(keys_rest_due_or(2000), 2000);
+	EXPECT_EQ(console_read_key(), 0x1b);
+}
+
+const std::string begins[] = {"\x1b[200~", "\x9b" "200~", "\xc2\x9b" "200~"};
+const std::string ends[] = {"\x1b[201~", "\x9b" "201~", "\xc2\x9b" "201~"};
+
+// Pasted text between a terminal's marks holds no key, whatever form the
+// marks take (7-bit, 8-bit raw or in UTF-8) and wherever a read cuts them.
+TEST(Paste, MarkedTextHoldsNoKeyInEveryFormCutAnywhere)
+{
+	for (const std::string &begin : begins) {
+		for (const std::string &end : ends) {
+			std::string paste = begin + "xq Q\x1b" + end;
+			for (std::size_t cut = 0; cut <= paste.size(); cut++) {
+				SCOPED_TRACE(paste.substr(1, cut));
+				EXPECT_EQ(keys_from({{0, paste.substr(0, cut)}, {1, paste.substr(cut)}}),
+					  std::vector<int>{});
+			}
+			EXPECT_EQ(keys_from({{0, paste}, {60, "q"}}), std::vector<int>{'q'});
+		}
+	}
+}
+
+// A paste goes on after its end mark while its bytes keep coming without a
+// gap of rest_of_key_ms, so that an end mark in the text ends nothing; one
+// whose end never comes is over once nothing came for paste_quiet_ms.
+TEST(Paste, EndsAfterItsEndMarkAndAGapOrAfterASecondOfQuiet)
+{
+	const std::string b = begins[0], e = ends[0];
+	const struct {
+		std::vector<read_at> reads;
+		std::vector<int> keys;
+	} cases[] = {
+		{{{0, b + "a" + e + "q"}}, {}},
+		{{{0, b + "a" + e}, {30, "x"}, {70, "q"}}, {}},
+		{{{0, b + "a" + e}, {60, "q"}}, {'q'}},
+		{{{0, b + "a"}, {400, "q"}, {800, "q" + e}, {900, "q"}}, {'q'}},
+		{{{0, b + "a"}, {900, "q"}, {1899, "q"}}, {}},
+		{{{0, b + "a"}, {1000, "q"}}, {'q'}},
+		{{{0, b + "aq" + e + b + "bq" + e + b + e + b + e}, {60, "x"}}, {'x'}},
+		{{{0, e + "x\x1b[2000~\x1b[1;200~\x1bO200~"}}, {'x', none, none, none}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::PrintToString(c.keys));
+		EXPECT_EQ(keys_from(c.reads), c.keys);
+		EXPECT_FALSE(keys_in_paste(INT64_MAX - 1));
 	}
 }
 
@@ -117,7 +193,8 @@ TEST(KeySequence, InvalidUtf8MakesNoCharacter)
 	EXPECT_EQ(keys("\xed\x9f\xbf\xf4\x8f\xbf\xbf"), (std::vector<int>{0xd7ff, 0x10ffff}));
 }
 
-// Key presses wait in order; a full queue drops other keys but never 'q'.
+// Key presses wait in order; a full queue drops other keys but never 'q',
+// and none is taken after a 'q'.
 TEST(KeyQueue, KeepsOrderAndNeverLosesTheQuitKey)
 {
 	for (int i = 0; i < key_queue_size + 5; i++)
@@ -134,6 +211,13 @@ TEST(KeyQueue, KeepsOrderAndNeverLosesTheQuitKey)
 	EXPECT_EQ(taken[1], 'y');
 	EXPECT_EQ(taken.back(), 'Q');
 	EXPECT_FALSE(keys_have_quit());
+
+	// After a quit key, nothing is taken.
+	for (int code : {'a', 'q', 'b', 'Q'})
+		keys_put(code);
+	EXPECT_EQ(console_read_key(), 'a');
+	EXPECT_EQ(console_read_key(), 'q');
+	EXPECT_FALSE(console_key_waiting());
 }
 
 // Console input events as Windows records them for real keys.

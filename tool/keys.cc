@@ -16,26 +16,31 @@ enum {
 	csi_rest,     // CSI and parameter bytes, or SS3: more of them, or a final byte
 	linux_fkey,   // ESC [ [: one more byte (Linux console F1-F5)
 	utf8_rest,    // a UTF-8 lead byte: continuation bytes
+
+	// The parameter of a sequence that is no paste mark (SS3, or CSI
+	// with other parameter bytes than digits).
+	no_mark = 1000,
 };
 
 static bool is_final(unsigned char b) { return b >= 0x40 && b <= 0x7e; }
 static bool is_parameter(unsigned char b) { return b >= 0x20 && b <= 0x3f; }
 
-static key_step finish(key_reader *k, int code, key_step step)
+static key_step finish(key_decoder *k, int code, key_step step)
 {
 	k->stage = fresh;
 	k->code = code;
 	return step;
 }
 
-static key_step introduce(key_reader *k, int introducer)
+static key_step introduce(key_decoder *k, int introducer)
 {
 	k->stage = introducer == csi ? csi_first : csi_rest;
+	k->number = introducer == csi ? 0 : int(no_mark);
 	return key_more;
 }
 
 // A byte that begins no UTF-8 character is a key of its own.
-static key_step begin(key_reader *k, unsigned char b)
+static key_step begin(key_decoder *k, unsigned char b)
 {
 	if (b == escape) {
 		k->stage = after_escape;
@@ -53,7 +58,7 @@ static key_step begin(key_reader *k, unsigned char b)
 }
 
 // The byte after ESC: a sequence's introducer, or the key Alt was held with.
-static key_step after_esc(key_reader *k, unsigned char b)
+static key_step after_esc(key_decoder *k, unsigned char b)
 {
 	if (b == '[' || b == 'O')
 		return introduce(k, b == '[' ? csi : ss3);
@@ -64,7 +69,7 @@ static key_step after_esc(key_reader *k, unsigned char b)
 
 // Parameter bytes, then one final byte, as in ESC [ 6 ~ or ESC O 2 Q.
 // After CSI a '[' may come first (ESC [ [ A).
-static key_step sequence(key_reader *k, unsigned char b)
+static key_step sequence(key_decoder *k, unsigned char b)
 {
 	if (b == '[' && k->stage == csi_first) {
 		k->stage = linux_fkey;
@@ -72,13 +77,19 @@ static key_step sequence(key_reader *k, unsigned char b)
 	}
 	if (is_parameter(b)) {
 		k->stage = csi_rest;
+		bool digit = b >= '0' && b <= '9';
+		k->number = digit && k->number < no_mark / 10 ? k->number * 10 + (b - '0')
+							       : int(no_mark);
 		return key_more;
 	}
-	return finish(k, key_without_char, is_final(b) ? key_done : key_ended);
+	if (!is_final(b))
+		return finish(k, key_without_char, key_ended);
+	int mark = k->number == 200 ? paste_begins : k->number == 201 ? paste_ends : 0;
+	return finish(k, b == '~' && mark ? mark : int(key_without_char), key_done);
 }
 
 // A character that is not valid UTF-8 ends as a key without a character.
-static key_step utf8(key_reader *k, unsigned char b)
+static key_step utf8(key_decoder *k, unsigned char b)
 {
 	if (b < k->low || b > k->high)
 		return finish(k, key_without_char, key_ended);
@@ -92,7 +103,7 @@ static key_step utf8(key_reader *k, unsigned char b)
 	return finish(k, k->code, key_done);
 }
 
-key_step key_feed(key_reader *k, unsigned char b)
+key_step key_feed(key_decoder *k, unsigned char b)
 {
 	switch (k->stage) {
 	case after_escape:
@@ -109,40 +120,66 @@ key_step key_feed(key_reader *k, unsigned char b)
 	}
 }
 
-int key_cut_short(key_reader *k)
+int key_give_up(key_decoder *k)
 {
 	int code = k->stage == after_escape ? int(escape) : int(key_without_char);
 	finish(k, code, key_done);
 	return code;
 }
 
-static key_reader reader; // a key press whose bytes are coming in
-static int64_t rest_due;  // when the rest of the key begun must have come
+static key_decoder decoder; // a key press whose bytes are coming in
+static int64_t rest_due;    // when the rest of the key begun must have come
+
+// Pasted text: between the marks, and after the end mark while it keeps
+// coming.
+static struct {
+	bool open;     // its end mark has not come
+	int64_t until; // it is over when nothing has come by then
+} paste;
+
+static void take(int code, int64_t now)
+{
+	if (code == paste_begins) {
+		paste.open = true;
+		paste.until = INT64_MAX; // until its bytes in hand are decoded
+	} else if (code == paste_ends) {
+		paste.open = false;
+	} else if (!keys_in_paste(now)) {
+		keys_put(code);
+	}
+}
 
 // A byte that ends a key begins the next one.
 void keys_decode(const unsigned char *bytes, std::size_t len, int64_t now)
 {
-	for (std::size_t i = 0; i < len && !keys_have_quit(); i++) {
+	for (std::size_t i = 0; i < len; i++) {
 		key_step step;
 		do {
-			step = key_feed(&reader, bytes[i]);
+			if (decoder.stage == fresh)
+				rest_due = now + rest_of_key_ms;
+			step = key_feed(&decoder, bytes[i]);
 			if (step != key_more)
-				keys_put(reader.code);
+				take(decoder.code, now);
 		} while (step == key_ended);
 	}
-	if (reader.stage)
-		rest_due = now + rest_of_key_ms;
+	if (keys_in_paste(now))
+		paste.until = now + (paste.open ? paste_quiet_ms : rest_of_key_ms);
 }
 
-int64_t keys_wait_end(int64_t deadline)
+int64_t keys_rest_due_or(int64_t otherwise)
 {
-	return reader.stage ? rest_due : deadline;
+	return decoder.stage ? rest_due : otherwise;
 }
 
-void keys_cut_overdue(int64_t now, bool never_comes)
+void keys_cut_overdue(int64_t now)
 {
-	if (reader.stage && (never_comes || now >= rest_due))
-		keys_put(key_cut_short(&reader));
+	if (decoder.stage && now >= rest_due)
+		take(key_give_up(&decoder), now);
+}
+
+bool keys_in_paste(int64_t now)
+{
+	return now < paste.until;
 }
 
 int key_press_code(const console_event &e)
@@ -166,7 +203,7 @@ static int queued(unsigned i)
 
 void keys_put(int code)
 {
-	if (queue.count == key_queue_size && !is_quit_key(code))
+	if ((queue.count == key_queue_size && !is_quit_key(code)) || keys_have_quit())
 		return;
 	if (queue.count == key_queue_size)
 		queue.count--;

@@ -1,10 +1,10 @@
-// Key intake and the pause on POSIX systems: keys from the controlling
+// Key intake and the waits on POSIX systems: keys from the controlling
 // terminal (/dev/tty), read only in the pause's waits, in bulk.
 //
-// Each wait of the pause is one ppoll on the keyboard and, when standard
-// output is a pipe or socket, on that, so that a reader that left ends
-// msgpoll even while the device is quiet. The signals that the terminal
-// layer blocks come in only during the wait.
+// Each wait is one ppoll on the keyboard and, when standard output is a
+// pipe or socket, on that, so that a reader that left ends msgpoll even
+// while the device is quiet. The signals that signals.cc blocks come in
+// only during the wait.
 #include "console.h"
 
 #include <cerrno>
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "keys.h"
+#include "signals.h"
 #include "terminal.h"
 
 enum {
@@ -28,20 +29,18 @@ enum {
 
 static int watched_out = -1; // standard output when a pipe or socket
 
-// Reads what was typed, up to a quit key: what follows it in the same
-// burst is discarded on the way out.
 static void take_typed_keys(int keyboard)
 {
-	for (int i = 0; i < chunks_per_wake && !keys_have_quit(); i++) {
+	for (int i = 0; i < chunks_per_wake; i++) {
 		unsigned char bytes[chunk_size];
 		ssize_t n = read(keyboard, bytes, sizeof bytes);
 		if (n == 0 || (n < 0 && errno == EIO)) {
-			terminal_hung_up();
+			terminal_give_up();
 			return;
 		}
 		if (n < 0)
 			return; // EAGAIN: all read; EINTR: the next wait goes on
-		keys_decode(bytes, std::size_t(n), now_ms());
+		keys_decode(bytes, std::size_t(n), platform_now_ms());
 	}
 }
 
@@ -51,20 +50,17 @@ static bool is_pipe_or_socket(int fd)
 	return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
-void console_open(std::FILE *out)
+void platform_open(std::FILE *out)
 {
+	signals_catch();
 	terminal_open();
 	watched_out = is_pipe_or_socket(fileno(out)) ? fileno(out) : -1;
-	const char *what_failed;
-	if (terminal_keyboard() >= 0) // the keys typed before the start count
-		console_pause(0, &what_failed); // a failure shows at the first pause
 }
 
-void console_close(bool quit)
+void platform_close()
 {
-	if (quit)
-		terminal_discard_input();
 	terminal_close();
+	signals_release();
 }
 
 bool console_is_terminal(std::FILE *stream)
@@ -72,11 +68,16 @@ bool console_is_terminal(std::FILE *stream)
 	return isatty(fileno(stream)) == 1;
 }
 
-// One wait, of ms milliseconds at most. Returns 0, or the errno value of
-// what ends the run, with *what_failed set.
-static int wait_once(int64_t ms, const char **what_failed)
+int64_t platform_now_ms()
 {
-	int keyboard = terminal_keyboard();
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+int platform_wait(int64_t ms, const char **what_failed)
+{
+	int keyboard = terminal_claim_keyboard();
 	if (keyboard < 0 && terminal_present() && ms > background_look_ms)
 		ms = background_look_ms;
 
@@ -87,7 +88,7 @@ static int wait_once(int64_t ms, const char **what_failed)
 	if (watched_out >= 0)
 		fds[n++] = {watched_out, 0, 0};
 	timespec t = {time_t(ms / 1000), long(ms % 1000) * 1000000L};
-	int ready = ppoll(fds, n, &t, terminal_wait_mask());
+	int ready = ppoll(fds, n, &t, signals_wait_mask());
 	if (ready < 0 && errno != EINTR) {
 		*what_failed = failed_wait; // it would fail again at once
 		return errno;
@@ -103,21 +104,6 @@ static int wait_once(int64_t ms, const char **what_failed)
 	if (keyboard >= 0 && fds[0].revents & POLLIN)
 		take_typed_keys(keyboard);
 	else if (keyboard >= 0 && fds[0].revents)
-		terminal_hung_up();
-	return 0;
-}
-
-int console_pause(uint32_t ms, const char **what_failed)
-{
-	// With a quit key waiting, only a look: the output may have gone.
-	int64_t now = now_ms();
-	int64_t deadline = now + (keys_have_quit() ? 0 : int64_t(ms));
-	do {
-		int64_t until = keys_wait_end(deadline);
-		if (int errnum = wait_once(until > now ? until - now : 0, what_failed))
-			return errnum;
-		now = now_ms();
-		keys_cut_overdue(now, !terminal_present());
-	} while (!keys_have_quit() && now < keys_wait_end(deadline));
+		terminal_give_up();
 	return 0;
 }

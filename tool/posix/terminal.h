@@ -1,43 +1,30 @@
-// The controlling terminal and the signals, on POSIX systems: what the
-// terminal is to msgpoll (its descriptor, whether msgpoll is in its
-// foreground with its mode taken) is kept here alone, beside the signal
-// handlers that share it.
+// The controlling terminal on POSIX systems: what it is to msgpoll (its
+// descriptor, whether msgpoll is in its foreground with its mode taken) is
+// kept in terminal.cc alone.
 #ifndef MSGPOLL_TERMINAL_H
 #define MSGPOLL_TERMINAL_H
 
-#include <csignal>
-#include <cstdint>
-
-// Catches the signals that end or stop msgpoll (those not ignored by
-// whoever started it) and opens the controlling terminal, if there is one.
-// SIGCONT is blocked from here on but inside the pause's waits (see
-// terminal_wait_mask).
+// Opens the controlling terminal, if there is one.
 void terminal_open();
 
-// The terminal's descriptor when keys may be read from it now: msgpoll is
-// in its foreground and has taken its mode. -1 without a terminal, after a
-// hang-up, or in the background. Looks where msgpoll stands only when that
-// may have changed: after a stop, and each time while in the background.
-int terminal_keyboard();
+// Looks where msgpoll stands when that may have changed (after a stop, and
+// each time in the background), and in the foreground takes the mode.
+// Returns the terminal's descriptor when keys may be read from it now; -1
+// without a terminal, after a hang-up, or in the background.
+int terminal_claim_keyboard();
 
 // Whether msgpoll still has a terminal, in its foreground or not.
 bool terminal_present();
 
-// The terminal hung up: its mode is no longer msgpoll's to put back.
-void terminal_hung_up();
+// Closes a terminal that hung up: its mode is no longer msgpoll's to put
+// back.
+void terminal_give_up();
 
-// Input waiting on the terminal is discarded, and the rest of its burst
-// (msgpoll in its foreground).
-void terminal_discard_input();
+// Puts back what msgpoll changed in the terminal's mode, where it is in
+// force and msgpoll in the foreground. Async-signal-safe.
+void terminal_restore_mode();
 
-// Puts back what msgpoll changed in the mode and the signals' actions, and
-// closes the terminal.
+// Puts the mode back and closes the terminal.
 void terminal_close();
-
-// The signal mask for the pause's waits: the one msgpoll was started with.
-const sigset_t *terminal_wait_mask();
-
-// Milliseconds on a clock that only goes forward.
-int64_t now_ms();
 
 #endif

@@ -1,7 +1,7 @@
-// The console layer on Windows: keys from the console input CONIN$, read as
-// input events in bulk, pauses that wait on it and look whether the reader
-// of a pipe on standard output has gone, and a handler for Ctrl-C,
-// Ctrl-Break and the console's close.
+// The console layer's platform part on Windows: keys from the console input
+// CONIN$, read as input events in bulk, waits on it that look first whether
+// the reader of a pipe on standard output has gone, and a handler for
+// Ctrl-C, Ctrl-Break and the console's close.
 //
 // Reading events takes them as they are, whatever the console's input mode:
 // msgpoll never changes that mode, and a console echoes nothing that is not
@@ -27,7 +27,6 @@
 #include "keys.h"
 
 enum {
-	batch_cap_ms = 1000,
 	// The events one read takes, and the reads one wake takes at most.
 	events_per_read = 256,
 	reads_per_wake = 16,
@@ -97,25 +96,24 @@ static void decode_typed(const console_event &e, int64_t now)
 	keys_decode(bytes, n, now);
 }
 
-// Takes the waiting input events off the console, many a call, up to a
-// quit key: key presses go to the key queue, everything else is dropped.
-// An event left there would keep the console signalled, and a wait on it
-// would never wait; what follows a quit key is discarded on the way out.
+// Takes the waiting input events off the console, many a call: key presses
+// go to the key queue, everything else is dropped. An event left there
+// would keep the console signalled, and a wait on it would never wait.
 static void take_events()
 {
 	static INPUT_RECORD events[events_per_read];
 	DWORD event_count, n, mode;
-	bool as_terminal = keyboard && GetConsoleMode(keyboard, &mode) &&
+	bool as_terminal = GetConsoleMode(keyboard, &mode) &&
 			   (mode & ENABLE_VIRTUAL_TERMINAL_INPUT);
 
-	for (int i = 0; i < reads_per_wake && keyboard && !keys_have_quit() &&
+	for (int i = 0; i < reads_per_wake &&
 			GetNumberOfConsoleInputEvents(keyboard, &event_count) && event_count > 0;
 	     i++) {
 		DWORD want = event_count < DWORD(events_per_read) ? event_count : DWORD(events_per_read);
 		if (!ReadConsoleInputW(keyboard, events, want, &n))
 			return;
-		int64_t now = int64_t(GetTickCount64());
-		for (DWORD k = 0; k < n && !keys_have_quit(); k++) {
+		int64_t now = platform_now_ms();
+		for (DWORD k = 0; k < n; k++) {
 			console_event e = event_of(events[k]);
 			int code = key_press_code(e);
 			if (code == not_a_key_press)
@@ -135,7 +133,7 @@ static HANDLE handle_of(std::FILE *stream)
 
 // Whether the reader of the pipe watched_out has gone, as the pipe's own
 // state tells it without a write. Where the system does not tell, never.
-static bool reader_gone()
+static bool pipe_reader_gone()
 {
 	struct {
 		ULONG type, configuration, max_instances, instances, inbound_quota,
@@ -149,7 +147,7 @@ static bool reader_gone()
 	       pipe.state == closing;
 }
 
-void console_open(std::FILE *out)
+void platform_open(std::FILE *out)
 {
 	SetConsoleCtrlHandler(on_console_event, TRUE);
 	keyboard = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
@@ -159,13 +157,10 @@ void console_open(std::FILE *out)
 		keyboard = nullptr;
 	HANDLE h = handle_of(out);
 	watched_out = GetFileType(h) == FILE_TYPE_PIPE ? h : nullptr;
-	take_events(); // the keys typed before the start count
 }
 
-void console_close(bool quit)
+void platform_close()
 {
-	if (quit && keyboard)
-		FlushConsoleInputBuffer(keyboard);
 	SetConsoleCtrlHandler(on_console_event, FALSE);
 }
 
@@ -175,41 +170,41 @@ bool console_is_terminal(std::FILE *stream)
 	return GetConsoleMode(handle_of(stream), &mode) != 0;
 }
 
-// INFINITE is 4294967295: no single wait or sleep is that long, so that
-// such a pause still ends.
-static DWORD finite(DWORD ms)
+int64_t platform_now_ms()
 {
-	return ms == INFINITE ? INFINITE - 1 : ms;
+	return int64_t(GetTickCount64());
 }
 
-// A reader that left is seen once a pause, before it waits.
-int console_pause(uint32_t ms, const char **what_failed)
+// INFINITE is 4294967295: no wait or sleep is that long, so that a pause
+// of that many milliseconds still ends. A reader that left is seen before
+// each wait.
+int platform_wait(int64_t ms, const char **what_failed)
 {
-	if (reader_gone()) {
+	if (pipe_reader_gone()) {
 		*what_failed = failed_write;
 		return EPIPE;
 	}
-	if (keys_have_quit())
-		ms = 0;
+	DWORD most = ms < int64_t(INFINITE) ? DWORD(ms) : INFINITE - 1;
 	if (!keyboard) {
-		Sleep(finite(ms));
-		if (ms == INFINITE)
-			Sleep(1);
+		Sleep(most);
 		return 0;
 	}
-	int64_t now = int64_t(GetTickCount64());
-	int64_t deadline = now + ms;
-	do {
-		int64_t until = keys_wait_end(deadline);
-		DWORD woke = WaitForSingleObject(keyboard, finite(DWORD(until > now ? until - now : 0)));
-		if (woke == WAIT_OBJECT_0)
-			take_events();
-		else if (woke != WAIT_TIMEOUT) {
-			*what_failed = failed_wait; // it would fail again at once
-			return EIO;
-		}
-		now = int64_t(GetTickCount64());
-		keys_cut_overdue(now, false);
-	} while (!keys_have_quit() && now < keys_wait_end(deadline));
+	DWORD woke = WaitForSingleObject(keyboard, most);
+	if (woke == WAIT_OBJECT_0)
+		take_events();
+	else if (woke != WAIT_TIMEOUT) {
+		*what_failed = failed_wait; // it would fail again at once
+		return EIO;
+	}
 	return 0;
+}
+
+bool platform_flush_input()
+{
+	return keyboard && FlushConsoleInputBuffer(keyboard);
+}
+
+bool platform_input_within(int64_t ms)
+{
+	return WaitForSingleObject(keyboard, DWORD(ms)) == WAIT_OBJECT_0;
 }

@@ -1,0 +1,26 @@
+// The signals on POSIX systems: those that end msgpoll, SIGPIPE, and the
+// two of job control. Their handlers only record, but where msgpoll must
+// end or stop: there they put the terminal's mode back first.
+#ifndef MSGPOLL_SIGNALS_H
+#define MSGPOLL_SIGNALS_H
+
+#include <csignal>
+
+// Catches the signals (those not ignored by whoever started msgpoll).
+// SIGCONT is blocked from here on but inside the pause's waits.
+void signals_catch();
+
+// Puts back the signals' actions and mask as signals_catch found them.
+void signals_release();
+
+// Blocks the caught signals, whose handlers touch the terminal's mode, and
+// SIGTTOU; *old is the mask before.
+void block_signals(sigset_t *old);
+
+// Whether msgpoll was continued after a stop since the last call.
+bool signals_continued();
+
+// The signal mask for the pause's waits: the one msgpoll was started with.
+const sigset_t *signals_wait_mask();
+
+#endif
