@@ -1,8 +1,10 @@
 // Standard output's writes on Windows (tool/win/output.cc), built into this
 // test with GetConsoleMode, WriteConsoleW and WriteFile routed to the three
 // below: the output is a console when `console` says so, and each write
-// takes at most `most` UTF-16 units or bytes, and keeps them.
+// takes at most `most` UTF-16 units or bytes, and keeps them. A console
+// write of more than `room` units fails for want of memory.
 #include "console.h"
+#include "poller.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +13,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <vector>
 
 namespace {
 
 bool console;
-DWORD most;
+DWORD most, room = MAXDWORD;
 int calls;
 std::wstring on_console;
+std::vector<std::wstring> console_calls; // what each console write took
 std::string in_file;
 
 // A write that goes nowhere for too long fails as a bad handle, so that a
@@ -25,7 +29,7 @@ std::string in_file;
 template <class Char>
 BOOL take(std::basic_string<Char> &kept, const void *text, DWORD n, LPDWORD done)
 {
-	if (++calls > 100) {
+	if (++calls > 1000) {
 		SetLastError(ERROR_INVALID_HANDLE);
 		return FALSE;
 	}
@@ -44,7 +48,15 @@ extern "C" BOOL WINAPI console_mode_of(HANDLE, LPDWORD mode)
 
 extern "C" BOOL WINAPI short_console_write(HANDLE, const VOID *text, DWORD n, LPDWORD done, LPVOID)
 {
-	return take(on_console, text, n, done);
+	if (n > room) {
+		SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+		return FALSE;
+	}
+	std::wstring took;
+	BOOL ok = take(took, text, n, done);
+	on_console += took;
+	console_calls.push_back(took);
+	return ok;
 }
 
 extern "C" BOOL WINAPI short_file_write(HANDLE, LPCVOID data, DWORD n, LPDWORD done, LPOVERLAPPED)
@@ -84,6 +96,46 @@ TEST(WindowsOutput, ShortWritesGoOnWhereTheyStoppedAndEmptyOnesFail)
 			EXPECT_EQ(in_file, console ? "" : text);
 		}
 	}
+}
+
+// Lines of text beyond ASCII, characters outside the BMP among them, in
+// UTF-8 and in UTF-16, bytes long at least.
+void lines(std::size_t bytes, std::string *text, std::wstring *wide)
+{
+	for (int i = 0; text->size() < bytes; i++) {
+		*text += "line " + std::to_string(i) + " \xf0\x9f\x98\x80 caf\xc3\xa9\r\n";
+		*wide += L"line " + std::to_wstring(i) + L" \U0001F600 caf\u00e9\r\n";
+	}
+}
+
+// A console without room for a batch's units takes them in smaller calls,
+// each of whole lines, so no surrogate pair is split; text longer than any
+// batch gets there too. Nothing is lost.
+TEST(WindowsOutput, ConsoleWithoutRoomTakesWholeLinesInSmallerCallsAndAnyLength)
+{
+	for (DWORD limit : {DWORD(3000), DWORD(MAXDWORD)}) {
+		SCOPED_TRACE(limit);
+		std::string text;
+		std::wstring wide;
+		lines(limit == MAXDWORD ? 3 * batch_text_max : batch_text_max / 2, &text, &wide);
+		std::FILE *out = std::fopen("NUL", "wb");
+		ASSERT_NE(out, nullptr);
+		console = true;
+		most = MAXDWORD;
+		room = limit;
+		calls = 0;
+		on_console.clear();
+		console_calls.clear();
+		EXPECT_EQ(output_write(out, text.data(), text.size()), 0);
+		std::fclose(out);
+		EXPECT_TRUE(on_console == wide) << on_console.size() << " units of " << wide.size();
+		if (limit == MAXDWORD)
+			continue;
+		EXPECT_GT(console_calls.size(), 2u);
+		for (const std::wstring &call : console_calls)
+			EXPECT_EQ(call.back(), L'\n');
+	}
+	room = MAXDWORD;
 }
 
 } // namespace

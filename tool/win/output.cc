@@ -28,22 +28,13 @@ static int errno_of(DWORD error)
 // the console has no room for more: well above the longest line.
 enum { console_piece_min = 1024 };
 
-// On a console the lines go out as UTF-16, so that they show as their
-// characters whatever the console's code page; the printer made them valid
-// UTF-8 there, a batch's at most batch_text_max bytes, which make no more
-// units. As few calls as the console takes, each of whole lines; a call
-// that writes part of its units is followed by one for the rest.
-static int write_console(HANDLE h, const char *data, std::size_t len)
+// As few calls as the console takes, each of whole lines; a call that
+// writes part of its units is followed by one for the rest.
+static int write_units(HANDLE h, const wchar_t *wide, DWORD units)
 {
-	static wchar_t wide[batch_text_max];
 	static DWORD most = batch_text_max; // units the console takes at once
-	if (len == 0)
-		return 0;
-	int units = MultiByteToWideChar(CP_UTF8, 0, data, int(len), wide, batch_text_max);
-	if (units <= 0)
-		return errno_of(GetLastError());
-	for (DWORD at = 0, done; at < DWORD(units); at += done) {
-		DWORD n = DWORD(units) - at;
+	for (DWORD at = 0, done; at < units; at += done) {
+		DWORD n = units - at;
 		if (n > most)
 			for (n = most; n > 1 && wide[at + n - 1] != L'\n'; n--)
 				;
@@ -56,6 +47,29 @@ static int write_console(HANDLE h, const char *data, std::size_t len)
 		} else {
 			return errno_of(GetLastError());
 		}
+	}
+	return 0;
+}
+
+// On a console the lines go out as UTF-16, so that they show as their
+// characters whatever the console's code page; the printer made them valid
+// UTF-8 there. They are converted batch_text_max bytes at most at a time,
+// which make no more units, cut before a character, not in it.
+static int write_console(HANDLE h, const char *data, std::size_t len)
+{
+	static wchar_t wide[batch_text_max];
+	while (len > 0) {
+		std::size_t n = len;
+		if (n > batch_text_max)
+			for (n = batch_text_max; n > batch_text_max - 3 && (data[n] & 0xc0) == 0x80; n--)
+				;
+		int units = MultiByteToWideChar(CP_UTF8, 0, data, int(n), wide, batch_text_max);
+		if (units <= 0)
+			return errno_of(GetLastError());
+		if (int errnum = write_units(h, wide, DWORD(units)))
+			return errnum;
+		data += n;
+		len -= n;
 	}
 	return 0;
 }
