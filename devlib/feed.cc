@@ -6,7 +6,7 @@
 
 enum {
 	demo_per_second = 5,
-	text_max = HL_RECORD_SIZE - 1, // characters in one record
+	record_text_max = HL_RECORD_SIZE - 1, // characters in one record
 };
 
 int feed_open(trace_feed *f, const char *path)
@@ -33,8 +33,8 @@ void feed_close(trace_feed *f)
 // UTF-8 character that those 79 bytes would split.
 static size_t cut_point(const char *text)
 {
-	size_t len = text_max;
-	while (len > text_max - 3 &&
+	size_t len = record_text_max;
+	while (len > record_text_max - 3 &&
 	       (static_cast<unsigned char>(text[len]) & 0xc0) == 0x80)
 		len--;
 	return len;
@@ -61,8 +61,8 @@ static bool take_record(trace_feed *f, char *record, bool partial)
 			f->in_line = false;
 			if (rest_of_long_line)
 				continue; // the line end after a long line's last record
-		} else if (avail > text_max || partial) {
-			len = avail > text_max ? cut_point(p) : avail;
+		} else if (avail > record_text_max || partial) {
+			len = avail > record_text_max ? cut_point(p) : avail;
 			f->start += len;
 			f->in_line = true;
 		} else {

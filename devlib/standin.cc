@@ -61,7 +61,7 @@ static struct {
 static int last_errno;                  // what the source last failed with
 static char source_path[kept_text_max]; // the source named at the last open
 static char bad_item[kept_text_max];    // the HARLEN_FAULT item not understood
-static hl_status last_injected;         // the status a planned fault last returned
+static hl_status last_injected;         // what the last operation's planned fault returned
 
 extern "C" HL_API char *HL_CALL hl_device_name(int unit, int kind, char *buffer,
 					       int size)
@@ -95,7 +95,7 @@ static bool read_fault(const char *item, fault *f)
 	char name[24];
 	int name_end = 0;
 	long long status, read = 0;
-	if (std::sscanf(item, "%23[^= \t\n\v\f\r] =%n", name, &name_end) != 1 || name_end == 0 ||
+	if (std::sscanf(item, "%23[a-z0-9@] =%n", name, &name_end) != 1 || name_end == 0 ||
 	    !read_number(item + name_end, INT32_MIN, INT32_MAX, &status) || status == 0)
 		return false;
 	f->status = hl_status(status);
@@ -118,7 +118,9 @@ static bool read_fault(const char *item, fault *f)
 static bool read_fault_plan(const char *text)
 {
 	device.fault_count = 0;
-	if (!text || text[std::strspn(text, " \t\n\v\f\r")] == '\0')
+	while (text && std::isspace(static_cast<unsigned char>(*text)))
+		text++;
+	if (!text || !*text)
 		return true; // unset, or nothing but blanks: no plan
 	for (const char *at = text; at;) {
 		size_t len = std::strcspn(at, ",");
@@ -160,6 +162,7 @@ static hl_status injected(fault_op op, uint64_t read = 0)
 extern "C" HL_API hl_status HL_CALL hl_open(hl_handle *handle, const char *name,
 					    int access)
 {
+	last_injected = 0; // a failure of its own, unless a fault fires
 	char expected[20];
 	if (!handle || !name)
 		return null_argument;
@@ -196,6 +199,7 @@ static bool is_open(hl_handle handle)
 extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_record,
 						  uint32_t *count)
 {
+	last_injected = 0; // a failure of its own, unless a fault fires
 	if (!is_open(handle))
 		return bad_handle;
 	if (!first_record || !count)
@@ -217,6 +221,7 @@ extern "C" HL_API hl_status HL_CALL hl_read_trace(hl_handle handle, char *first_
 
 extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 {
+	last_injected = 0; // a failure of its own, unless a fault fires
 	if (!is_open(handle))
 		return bad_handle;
 	if (hl_status status = injected(fault_close))
@@ -228,7 +233,7 @@ extern "C" HL_API hl_status HL_CALL hl_close(hl_handle handle)
 
 static const char *meaning(hl_status status)
 {
-	static char text[4200];
+	static char text[2 * kept_text_max]; // a kept text, and words around it
 
 	if (status != 0 && status == last_injected)
 		return "injected fault";

@@ -279,7 +279,7 @@ TEST_F(StandIn, FaultsFireWhereTheyArePlanned)
 	std::string path = temp_path("faults");
 	append(path, "only\n");
 	setenv("HARLEN_TRACE_SOURCE", path.c_str(), 1);
-	setenv("HARLEN_FAULT", "read@3=12 ,read@end=13, read@5 =15,close=14", 1);
+	setenv("HARLEN_FAULT", "read@3=12 ,read@end=13, read@5 =15,close=4", 1);
 	ASSERT_EQ(open_device(&handle), 0);
 	read_records(handle);
 	uint32_t count = 500;
@@ -288,8 +288,11 @@ TEST_F(StandIn, FaultsFireWhereTheyArePlanned)
 	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 12);
 	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 0);
 	EXPECT_EQ(hl_read_trace(handle, batch[0], &count), 15);
-	EXPECT_EQ(hl_close(handle), 14);
-	EXPECT_EQ(reports({14}), "hl_open: status 14 (injected fault)\n");
+	EXPECT_EQ(hl_close(handle), 4);
+	EXPECT_EQ(reports({4}), "hl_open: status 4 (injected fault)\n");
+	// A failure of the stand-in's own, with the status of that fault
+	EXPECT_EQ(hl_read_trace(nullptr, batch[0], &count), 4);
+	EXPECT_EQ(reports({4}), "hl_open: status 4 (not an open device)\n");
 }
 
 } // namespace

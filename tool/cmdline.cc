@@ -1,5 +1,6 @@
 #include "cmdline.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -19,7 +20,7 @@ static unsigned digit_value(char c)
 
 uint32_t read_sleeplen(const char *s)
 {
-	while (*s && std::strchr(" \t\n\v\f\r", *s))
+	while (std::isspace(static_cast<unsigned char>(*s))) // in the C locale: " \t\n\v\f\r"
 		s++;
 
 	bool negative = false;
