@@ -119,9 +119,7 @@ static int close_device(hl_handle handle)
 
 static bool quit_key_pressed()
 {
-	if (!console_key_waiting())
-		return false;
-	return is_quit_key(console_read_key());
+	return console_key_waiting() && is_quit_key(console_read_key());
 }
 
 // Reads one batch and prints it; returns -1 to go on, or the exit status.

@@ -23,11 +23,11 @@ int run_poller(uint32_t sleeplen, std::FILE *out, std::FILE *err);
 
 // Lays out the first count records of batch (at most 500) in to, one line
 // each with the platform's line end; an empty record gives nothing and a
-// record without its NUL gives its 80 bytes. With shown, bytes a terminal
-// would obey or garble are written as \xHH: control bytes (below 0x20 but
-// TAB, and 0x7F), both bytes of the UTF-8 form of a C1 control (C2 80 to
-// C2 9F), and each byte that is not part of valid UTF-8; valid UTF-8
-// passes unchanged. Returns the length, at most batch_text_max.
+// record without its NUL gives its 80 bytes. With for_terminal, bytes a
+// terminal would obey or garble are written as \xHH: control bytes (below
+// 0x20 but TAB, and 0x7F), both bytes of the UTF-8 form of a C1 control
+// (C2 80 to C2 9F), and each byte that is not part of valid UTF-8; valid
+// UTF-8 passes unchanged. Returns the length, at most batch_text_max.
 std::size_t batch_lines(char *to, const char *batch, uint32_t count, bool for_terminal);
 
 // Writes the batch's lines to out in one write, bypassing the stream's
