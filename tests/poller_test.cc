@@ -7,20 +7,11 @@
 #include <vector>
 
 #include "fakes.h"
+#include "stream_text.h"
 
 namespace {
 
 using calls_t = std::vector<std::string>;
-
-std::string contents(std::FILE *f)
-{
-	std::string text;
-	std::rewind(f);
-	for (int c; (c = std::getc(f)) != EOF;)
-		text += char(c);
-	std::fclose(f);
-	return text;
-}
 
 // The trace lines as written, each platform line end shown as "\n".
 std::string lines_of(std::FILE *f)

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "stream_text.h"
+
 extern "C" DWORD WINAPI failing_wait(HANDLE, DWORD)
 {
 	SetLastError(ERROR_INVALID_HANDLE);
@@ -45,16 +47,6 @@ extern "C" hl_status HL_CALL hl_close(hl_handle)
 extern "C" void HL_CALL hl_report_error(hl_handle, hl_status, const char *) {}
 
 namespace {
-
-std::string contents(std::FILE *f)
-{
-	std::string text;
-	std::rewind(f);
-	for (int c; (c = std::getc(f)) != EOF;)
-		text += char(c);
-	std::fclose(f);
-	return text;
-}
 
 // A wait on the console that fails ends the run at once, with one line
 // that says so and status 1: no pause passes it off as done.
