@@ -358,8 +358,9 @@ std::vector<key> spelled(const std::wstring &text)
 }
 
 // In that mode, which msgpoll leaves as it is, F2, Page Down, Ctrl+F2 and
-// Alt+q, also in their 8-bit forms, never quit. Escape alone is a key of
-// its own: a 'q' typed a moment after it quits, as a 'q' alone does.
+// Alt+q, also in their 8-bit forms, never quit, nor does a 'q' in a paste
+// between a terminal's marks. Escape alone is a key of its own: a 'q'
+// typed a moment after it quits, as a 'q' alone does.
 TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
 {
 	HANDLE console = keyboard();
@@ -369,7 +370,7 @@ TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
 	for (bool escape_first : {false, true}) {
 		run r = start("-s 10");
 		EXPECT_TRUE(shows_prompt(r));
-		type(spelled(L"\x1bOQ\x1b[6~\x1b[1;5Q\x1bq\x8fQ\x9b" L"6~"));
+		type(spelled(L"\x1bOQ\x1b[6~\x1b[1;5Q\x1bq\x8fQ\x9b" L"6~\x1b[200~xq\r\x1b[201~"));
 		type({alt_q});
 		EXPECT_FALSE(ended(r, 700)) << "escape first: " << escape_first;
 		if (escape_first) {
