@@ -19,6 +19,7 @@ set -eu
 top=$(pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM # the time limit's signal, say: still clean up
 
 fail() { echo "check_packages: $*" >&2; exit 1; }
 

@@ -7,6 +7,7 @@
 set -eu
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM # the time limit's signal, say: still clean up
 
 build_all() {
 	git clone -q . "$1"
