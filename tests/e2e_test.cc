@@ -1031,6 +1031,15 @@ struct shell {
 			close(terminal);
 	}
 	void say(const std::string &line) { type(terminal, line + "\n"); }
+	// Adds what the terminal shows now, if anything, to screen.
+	void read_screen()
+	{
+		pollfd p = {terminal, POLLIN, 0};
+		char buf[4096];
+		ssize_t n;
+		if (poll(&p, 1, 0) == 1 && (n = read(terminal, buf, sizeof buf)) > 0)
+			screen.append(buf, std::size_t(n));
+	}
 	// Types text, however long, while it reads what the terminal shows,
 	// so that a shell that runs what it gets never waits on this test,
 	// nor this test on it.
@@ -1039,12 +1048,10 @@ struct shell {
 		int flags = fcntl(terminal, F_GETFL);
 		fcntl(terminal, F_SETFL, flags | O_NONBLOCK);
 		std::size_t at = 0;
-		ssize_t n;
-		char buf[4096];
 		eventually([&] {
-			if ((n = read(terminal, buf, sizeof buf)) > 0)
-				screen.append(buf, std::size_t(n));
-			if ((n = write(terminal, text.data() + at, text.size() - at)) > 0)
+			read_screen();
+			ssize_t n = write(terminal, text.data() + at, text.size() - at);
+			if (n > 0)
 				at += std::size_t(n);
 			return at == text.size();
 		});
@@ -1064,11 +1071,7 @@ struct shell {
 	{
 		std::size_t from = read_to, at = std::string::npos;
 		eventually([&] {
-			pollfd p = {terminal, POLLIN, 0};
-			char buf[512];
-			ssize_t n;
-			if (poll(&p, 1, 0) == 1 && (n = read(terminal, buf, sizeof buf)) > 0)
-				screen.append(buf, std::size_t(n));
+			read_screen();
 			return (at = screen.find(text, from)) != std::string::npos;
 		});
 		EXPECT_NE(at, std::string::npos)
