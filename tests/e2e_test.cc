@@ -32,6 +32,7 @@
 #include <pty.h>
 #include <sys/syscall.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -502,13 +503,17 @@ TEST_F(EndToEnd, CursorAndFunctionKeysDoNotQuitAndNoKeyIsEchoed)
 // 'q' ends a pause of a minute at once, without another read (the planned
 // fault would end the run with status 1); with 'x' before it, the 'x' costs
 // one more read, and the pause after it is a mere look; 'x' alone does not
-// shorten a pause of a second.
+// shorten a pause of a second. An Escape is cut at its 50 ms in a pause of
+// a minute too, so a 'q' typed 300 ms after it is no Alt+q: it quits.
 TEST_F(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
 {
 	std::string source = file("pause", "a\n");
 	const struct {
-		const char *keys, *sleeplen, *fault;
-	} cases[] = {{"q", "60000", "read@2=9"}, {"xq", "60000", "read@3=9"}, {"x", "1000", "read@2=9"}};
+		const char *keys, *sleeplen, *fault; // '|': 300 ms between
+	} cases[] = {{"q", "60000", "read@2=9"},
+		     {"xq", "60000", "read@3=9"},
+		     {"x", "1000", "read@2=9"},
+		     {"\x1b|q", "60000", "read@3=9"}}; // Escape, cut at its 50 ms
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.keys);
 		bool quits = c.keys[std::strlen(c.keys) - 1] == 'q';
@@ -517,8 +522,14 @@ TEST_F(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
 						  {{"HARLEN_TRACE_SOURCE", source},
 						   {"HARLEN_FAULT", c.fault}})));
 		ASSERT_TRUE(eventually([&] { return slurp(r.out_path) == "a\n"; }));
+		std::string keys = c.keys;
+		if (keys.find('|') != std::string::npos) {
+			type(r.terminal, keys.substr(0, keys.find('|')));
+			std::this_thread::sleep_for(300ms);
+			keys.erase(0, keys.find('|') + 1);
+		}
 		auto typed = steady::now();
-		type(r.terminal, c.keys);
+		type(r.terminal, keys);
 		EXPECT_TRUE(r.process.ended());
 		auto took = steady::now() - typed;
 		if (quits) {
@@ -529,6 +540,24 @@ TEST_F(EndToEnd, OnlyTheQuitKeyCutsThePauseShort)
 			EXPECT_EQ(r.process.status, 1);
 		}
 		finish(r);
+	}
+}
+
+// The longest pauses wait as long as they say: no wait of theirs is cut
+// short or turned into none, and they cost next to no CPU time.
+TEST_F(EndToEnd, LongestPausesWaitAsLongAsTheySay)
+{
+	for (const char *sleeplen : {"3000000000", "-1"}) {
+		SCOPED_TRACE(sleeplen);
+		run r;
+		ASSERT_NO_FATAL_FAILURE(start(r, opts({"-s", sleeplen}, {{"HARLEN_FAULT", "read@2=9"}})));
+		ASSERT_TRUE(shows_it_runs(r));
+		long before = r.process.cpu_ticks();
+		EXPECT_FALSE(r.process.ended(1000ms));
+		EXPECT_LT(r.process.cpu_ticks() - before, 10) << "spins";
+		type(r.terminal, "q");
+		finish(r);
+		EXPECT_EQ(r.process.status, 0);
 	}
 }
 
@@ -650,7 +679,7 @@ TEST_F(CountingDevice, KilledAtRandomLosesNothing)
 	std::mt19937 random(std::random_device{}());
 	for (bool on_terminal : {false, true}) {
 		for (bool to_pipe : {false, true}) {
-			for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+			for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGRTMIN}) {
 				for (int round = 0; round < 3; round++) {
 					unsigned delay_us = unsigned(random() % 20000);
 					SCOPED_TRACE(std::string(on_terminal ? "terminal" : "no terminal") +
@@ -692,21 +721,26 @@ TEST_F(CountingDevice, KilledAtRandomLosesNothing)
 // A reader that stalls with a batch waiting to be written: a SIGTERM then
 // waits for it, and nothing is lost when the reader comes back; without
 // it msgpoll ends within about a second; a second signal ends it at once.
-// Either way msgpoll ends by the first signal. Without a batch in hand it
-// ends at once.
+// Either way msgpoll ends by the first signal. A SIGALRM sent from outside
+// is such a signal too, apart from the one that caps the wait. A fault
+// (SIGSEGV) ends it at once, as does any signal without a batch in hand.
 TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 {
 	const struct {
 		const char *name;
+		int sig;
 		milliseconds reader_back; // after the signal; 0: never
 		bool second_signal;
 		milliseconds at_least, at_most; // from the first signal to the end
 		bool in_pause = false;
 	} cases[] = {
-		{"reader back after 500 ms", 500ms, false, 450ms, 5000ms},
-		{"reader never back", 0ms, false, 900ms, 5000ms},
-		{"second signal", 0ms, true, 0ms, 700ms},
-		{"no batch in hand: in a long pause", 0ms, false, 0ms, 500ms, true},
+		{"reader back after 500 ms", SIGTERM, 500ms, false, 450ms, 5000ms},
+		{"reader never back", SIGTERM, 0ms, false, 900ms, 5000ms},
+		{"second signal", SIGTERM, 0ms, true, 0ms, 700ms},
+		{"SIGALRM, reader back after 500 ms", SIGALRM, 500ms, false, 450ms, 5000ms},
+		{"SIGALRM, reader never back", SIGALRM, 0ms, false, 900ms, 5000ms},
+		{"a fault", SIGSEGV, 0ms, false, 0ms, 700ms},
+		{"no batch in hand: in a long pause", SIGTERM, 0ms, false, 0ms, 500ms, true},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -727,7 +761,7 @@ TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 			return slurp(syscall).rfind(std::to_string(call) + " ", 0) == 0;
 		}));
 		auto signalled = steady::now();
-		r.process.signal(SIGTERM);
+		r.process.signal(c.sig);
 		if (c.second_signal) {
 			EXPECT_FALSE(r.process.ended(100ms));
 			signalled = steady::now();
@@ -741,7 +775,7 @@ TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 		auto took = steady::now() - signalled;
 		EXPECT_GE(took, c.at_least);
 		EXPECT_LE(took, c.at_most);
-		EXPECT_EQ(r.process.status, 128 + SIGTERM);
+		EXPECT_EQ(r.process.status, 128 + c.sig);
 		if (!reader.thread.joinable())
 			reader.start();
 		if (c.reader_back > 0ms) {
@@ -1120,6 +1154,8 @@ void start_shell(shell &sh, const std::map<std::string, std::string> &env = {},
 		setenv("PS1", "$ ", 1);
 		setenv("M", MSGPOLL_PATH, 1);
 		unsetenv("ENV");
+		rlimit no_core = {0, 0};
+		setrlimit(RLIMIT_CORE, &no_core); // SIGQUIT and SIGSEGV dump none
 		if (dash)
 			execl("/bin/dash", "dash", "-i", (char *)nullptr);
 		else
@@ -1205,7 +1241,7 @@ TEST(Shell, StoppedThenContinuedInTheBackground)
 // Stopped from outside, msgpoll leaves the terminal to bash, which puts its
 // own mode back; there the user turns echo off, and kills msgpoll from the
 // prompt: the mode stays as the user set it (msgpoll is not in the
-// foreground, so it puts back nothing).
+// foreground, so it puts back nothing, discards nothing, asks nothing).
 TEST(Shell, KilledWhileStoppedLeavesThePromptsModeAlone)
 {
 	shell sh;
@@ -1219,9 +1255,15 @@ TEST(Shell, KilledWhileStoppedLeavesThePromptsModeAlone)
 	sh.await("$ ");
 	termios set = sh.mode();
 	ASSERT_FALSE(set.c_lflag & ECHO);
-	sh.say("kill %1");
+	std::size_t stopped = sh.read_to;
+	// A line typed while msgpoll ends is the shell's: msgpoll flushes
+	// nothing, nor writes to the terminal, as the marks' end.
+	sh.say("kill %1; sleep 0.3");
+	sh.say("echo \"typed:\"\"ahead\"");
+	sh.await("typed:ahead");
 	sh.await("$ ");
 	EXPECT_TRUE(eventually([&] { return has_ended(job); }));
+	EXPECT_EQ(sh.screen.find(paste_marks_off, stopped), std::string::npos);
 	expect_mode(sh.mode(), set);
 	sh.say("stty echo");
 	sh.await("$ ");
@@ -1352,17 +1394,37 @@ TEST(Shell, PastesNeverReachTheShell)
 }
 
 // msgpoll asks the terminal to mark pastes each time it takes the mode,
-// and for no more marks each time it gives it back: after 'q', at SIGTERM,
-// and at Ctrl-Z and again after fg.
+// also where it finds the terminal in its own mode already, and for no more
+// marks each time it gives it back: after 'q', at Ctrl-Z and again after
+// fg, and at every signal that ends it, which its exit status names.
 TEST(Shell, PasteMarksAskedForAndGivenBack)
 {
-	for (const std::string way : {"q", "SIGTERM", "Ctrl-Z"}) {
-		SCOPED_TRACE(way);
+	const struct {
+		std::string way;
+		int sig; // the signal sent; 0: the way is a key
+		std::string set_first = "";
+	} cases[] = {
+		{"q", 0},
+		{"q, started in msgpoll's own mode", 0, "stty -icanon -echo min 1 time 0"},
+		{"Ctrl-Z", 0},
+		{"SIGTERM", SIGTERM},
+		{"SIGUSR1", SIGUSR1},
+		{"a real-time signal", SIGRTMIN + 1},
+		{"SIGALRM from outside", SIGALRM},
+		{"SIGSEGV from outside", SIGSEGV},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.way);
 		shell sh;
 		ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+		if (!c.set_first.empty()) {
+			sh.say(c.set_first);
+			sh.await("$ ");
+			sh.mode_before = sh.mode();
+		}
 		pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
 		sh.await(paste_marks_on);
-		if (way == "Ctrl-Z") {
+		if (c.way == "Ctrl-Z") {
 			type(sh.terminal, "\x1a");
 			sh.await(paste_marks_off);
 			sh.await("Stopped");
@@ -1370,16 +1432,81 @@ TEST(Shell, PasteMarksAskedForAndGivenBack)
 			sh.await(paste_marks_on);
 		}
 		ASSERT_TRUE(echo_becomes(sh.terminal, false));
-		if (way == "SIGTERM")
-			sh.signal_job(job, SIGTERM);
+		if (c.sig)
+			sh.signal_job(job, c.sig);
 		else
 			type(sh.terminal, "q");
 		sh.await(paste_marks_off);
 		sh.await("$ ");
 		sh.say("echo \"status:$?\"");
-		sh.await(way == "SIGTERM" ? "status:143" : "status:0");
+		sh.await("status:" + std::to_string(c.sig ? 128 + c.sig : 0) + "\r");
 		EXPECT_EQ(sh.screen.find(paste_marks_on, sh.read_to), std::string::npos);
 		sh.leave();
+	}
+}
+
+// The ways out in the middle of a paste, which xterm and st pass on with
+// the terminal's signal keys in it between the marks: Ctrl-C and Ctrl-\ end
+// msgpoll by their signals, Ctrl-Z stops it, a device that fails ends it
+// with status 1. The rest of the paste, which keeps coming in pieces after
+// it, never runs in the shell. Typed alone, Ctrl-C ends msgpoll at once,
+// and a line typed 300 ms later is the shell's.
+TEST_F(EndToEnd, WaysOutOfAPasteLeaveNothingOfItToRun)
+{
+	const struct {
+		const char *name;
+		std::string key; // in the paste's first piece
+		int status;      // 0: stopped, then 'q'
+		bool pasted = true;
+	} cases[] = {
+		{"Ctrl-C", "\x03", 128 + SIGINT},
+		{"Ctrl-\\", "\x1c", 128 + SIGQUIT},
+		{"Ctrl-Z", "\x1a", 0},
+		{"the device fails", "", 1},
+		{"Ctrl-C typed alone", "\x03", 128 + SIGINT, false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		shell sh;
+		ASSERT_NO_FATAL_FAILURE(start_shell(sh));
+		// The device's source: a FIFO whose one writer is this test.
+		std::string fifo = path("fifo" + std::to_string(++runs));
+		ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+		int writer = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+		pid_t job = sh.job("HARLEN_TRACE_SOURCE=" + fifo + " HARLEN_FAULT=read@end=9 \"$M\" -s 200 >/dev/null 2>&1");
+		sh.await(paste_marks_on);
+		ASSERT_TRUE(echo_becomes(sh.terminal, false));
+		auto typed = steady::now();
+		if (c.pasted) {
+			sh.paste("\x1b[200~x" + c.key + "echo INJECTED\r");
+			if (c.status == 1)
+				close(writer); // the next read finds the source at its end
+			for (const piece &p : cut_up(pasted(2000), 128, 20ms)) {
+				std::this_thread::sleep_for(p.after);
+				sh.paste(p.text);
+			}
+			sh.paste("\x1b[201~");
+		} else {
+			type(sh.terminal, c.key);
+			EXPECT_TRUE(eventually([&] { return has_ended(job); }, 1000ms));
+			EXPECT_LT(ms_since(typed), 300);
+		}
+		sh.await(paste_marks_off);
+		if (c.status == 0) {
+			sh.await("Stopped");
+			sh.await("$ ");
+			sh.say("fg >/dev/null");
+			ASSERT_TRUE(echo_becomes(sh.terminal, false));
+			type(sh.terminal, "q");
+		}
+		sh.await("$ ");
+		std::this_thread::sleep_until(typed + 300ms);
+		sh.say("echo \"status:$?\"");
+		sh.await("status:" + std::to_string(c.status) + "\r");
+		EXPECT_EQ(sh.screen.find("INJECTED"), std::string::npos) << sh.screen;
+		sh.leave();
+		if (c.status != 1)
+			close(writer);
 	}
 }
 

@@ -21,7 +21,7 @@ void console_open(std::FILE *out)
 // What is waiting, and what streams in behind it with gaps shorter than
 // burst_gap_ms (the rest of a paste, however it is cut up on its way), for
 // at most burst_cap_ms.
-static void discard_input_burst()
+void console_discard_input()
 {
 	int64_t end = platform_now_ms() + burst_cap_ms;
 	for (int64_t left = burst_cap_ms; left > 0 && platform_flush_input();
@@ -34,7 +34,7 @@ static void discard_input_burst()
 void console_close(bool quit)
 {
 	if (quit || keys_in_paste(platform_now_ms()))
-		discard_input_burst();
+		console_discard_input();
 	platform_close();
 }
 

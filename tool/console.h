@@ -72,6 +72,12 @@ enum { output_line_end_max = 2 };
 // or an errno value.
 int output_write(std::FILE *stream, const char *data, std::size_t len);
 
+// Discards the console's input, and what streams in behind it without a
+// gap of 50 ms, for at most a second; nothing where msgpoll has no input
+// of its own. For the platform's handlers too, which end msgpoll or stop
+// it: async-signal-safe.
+void console_discard_input();
+
 // What each platform gives console.cc.
 
 // console_open's and console_close's own part, but the keys.
@@ -86,7 +92,8 @@ int64_t platform_now_ms();
 int platform_wait(int64_t ms, const char **what_failed);
 
 // Discards the console's input waiting now; false where msgpoll has none
-// of its own (no console, a terminal in another job's hands).
+// of its own (no console, a terminal whose mode msgpoll does not hold).
+// Async-signal-safe, as the next two are.
 bool platform_flush_input();
 
 // Whether input comes within ms milliseconds.

@@ -1,11 +1,15 @@
-// A signal that ends msgpoll puts the terminal's mode back and ends it by
-// that same signal, so the exit status names it; but while a batch is in
-// hand it waits until the batch is written, for at most batch_cap_ms, and
-// a second one ends it at once. Ctrl-Z puts the mode back and stops;
-// SIGCONT is only recorded, and the pause looks at the terminal again.
+// Every signal whose default action ends the process is caught, but one
+// left ignored by whoever started msgpoll. Ending by one, msgpoll discards
+// the input streaming in behind it (the rest of a paste that held Ctrl-C),
+// puts the terminal's mode back and ends by that signal, so the exit status
+// names it: a fault at once, by its default action (after a fault nothing
+// can be trusted); any other once the batch in hand is written, for at most
+// batch_cap_ms, and a second one at once. Ctrl-Z leaves the terminal the
+// same way and stops; SIGCONT is only recorded, for the pause to look again.
 #include "signals.h"
 
 #include <cerrno>
+#include <ctime>
 
 #include <unistd.h>
 
@@ -17,26 +21,46 @@ static volatile sig_atomic_t in_hand;        // a batch is being read or written
 static volatile sig_atomic_t pending_signal; // the ending signal that waits for it
 
 static sigset_t start_mask, wait_mask;
+static struct sigaction found[NSIG]; // the actions as msgpoll found them
 
-// The signals that end the process, SIGPIPE, the batch's cap, and the two
-// of job control.
-static const int caught[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
-			     SIGPIPE, SIGALRM, SIGTSTP, SIGCONT};
-enum { caught_count = sizeof caught / sizeof caught[0] };
-static struct sigaction found_actions[caught_count];
+// The batch's cap. Its SIGALRM tells itself apart from one sent with kill,
+// which is a request to end as any other.
+static timer_t cap_timer;
+static bool has_cap_timer;
 
-// SIGTTOU too, so that a change of the mode never stops msgpoll. Made from
-// the background, such a change succeeds all the same: only the look at
-// the foreground before it keeps msgpoll off the mode the shell gave the
-// terminal.
+// Every signal whose default action ends the process, and two of job
+// control; not those ignored or that stop by default, nor the two that
+// cannot be caught.
+static bool is_caught(int sig)
+{
+	switch (sig) {
+	case SIGCHLD: case SIGURG: case SIGWINCH: case SIGTTIN: case SIGTTOU:
+	case SIGSTOP: case SIGKILL:
+		return false;
+	}
+	return true;
+}
+
+static bool is_fault(int sig)
+{
+	switch (sig) {
+	case SIGSEGV: case SIGBUS: case SIGFPE: case SIGILL: case SIGABRT: case SIGTRAP:
+	case SIGSYS:
+		return true;
+	}
+	return false;
+}
+
+// The terminal's mode changes with every signal blocked: its handlers put
+// it back. SIGTTOU is blocked too, so that a change of the mode never stops
+// msgpoll. Made from the background, such a change succeeds all the same:
+// only the look at the foreground before it keeps msgpoll off the mode the
+// shell gave the terminal.
 void block_signals(sigset_t *old)
 {
-	sigset_t s;
-	sigemptyset(&s);
-	for (int sig : caught)
-		sigaddset(&s, sig);
-	sigaddset(&s, SIGTTOU);
-	sigprocmask(SIG_BLOCK, &s, old);
+	sigset_t all;
+	sigfillset(&all);
+	sigprocmask(SIG_BLOCK, &all, old);
 }
 
 // Takes sig's default action now. Called from a handler, sig is blocked until
@@ -51,52 +75,68 @@ static void act_by_default(int sig)
 	sigprocmask(SIG_UNBLOCK, &s, nullptr);
 }
 
-// Puts the mode back and ends by sig, so the exit status names it.
+// Where msgpoll holds the terminal: the rest of a paste is discarded while
+// echo is still off, then the mode goes back.
+static void leave_terminal()
+{
+	console_discard_input();
+	terminal_restore_mode();
+}
+
+// Ends by sig, so the exit status names it; no other signal comes between.
 [[noreturn]] static void end_by(int sig)
 {
-	terminal_restore_mode();
+	sigset_t old;
+	block_signals(&old);
+	leave_terminal();
 	act_by_default(sig);
 	_exit(128 + sig);
 }
 
-static void on_signal(int sig);
+static void on_signal(int sig, siginfo_t *info, void *);
 
 static void catch_signal(int sig)
 {
 	struct sigaction a = {};
-	a.sa_handler = on_signal;
-	sigemptyset(&a.sa_mask);
-	for (int other : caught)
-		sigaddset(&a.sa_mask, other);
+	a.sa_sigaction = on_signal;
+	sigfillset(&a.sa_mask);
 	// Interrupted writes go on; the pause's waits return all the same.
-	a.sa_flags = SA_RESTART;
+	a.sa_flags = SA_RESTART | SA_SIGINFO;
 	sigaction(sig, &a, nullptr);
 }
 
-static void on_signal(int sig)
+static void wait_for_batch(int sig)
+{
+	pending_signal = sig;
+	itimerspec cap = {};
+	cap.it_value.tv_sec = batch_cap_ms / 1000;
+	cap.it_value.tv_nsec = long(batch_cap_ms % 1000) * 1000000L;
+	timer_settime(cap_timer, 0, &cap, nullptr);
+}
+
+static void on_signal(int sig, siginfo_t *info, void *)
 {
 	int saved = errno;
-	switch (sig) {
-	case SIGCONT:
+	if (sig == SIGCONT) {
 		continued = 1;
-		break;
-	case SIGTSTP: // Ctrl-Z: put the mode back and stop
-		terminal_restore_mode();
+	} else if (sig == SIGTSTP) { // Ctrl-Z: put the mode back and stop
+		leave_terminal();
 		act_by_default(SIGTSTP); // stopped here
 		catch_signal(SIGTSTP);
 		continued = 1;
-		break;
-	case SIGALRM: // the batch took too long: a reader that stopped reading
-		if (pending_signal)
+	} else if (sig == SIGALRM && info->si_code == SI_TIMER) {
+		if (pending_signal) // the batch took too long: a reader that stopped
 			end_by(pending_signal);
-		break;
-	default:
-		if (sig != SIGPIPE && in_hand && !pending_signal) {
-			pending_signal = sig;
-			alarm(batch_cap_ms / 1000);
-			break;
-		}
-		end_by(sig == SIGPIPE || !pending_signal ? sig : int(pending_signal)); // a second: at once
+	} else if (sig == SIGALRM && found[SIGALRM].sa_handler == SIG_IGN) {
+		// left ignored by whoever started msgpoll
+	} else if (is_fault(sig) || sig == SIGPIPE) { // nothing to wait for
+		end_by(sig);
+	} else if (pending_signal) { // a second: at once
+		end_by(pending_signal);
+	} else if (in_hand && has_cap_timer) {
+		wait_for_batch(sig);
+	} else {
+		end_by(sig);
 	}
 	errno = saved;
 }
@@ -108,13 +148,16 @@ void signals_catch()
 	start_mask = old;
 	wait_mask = old;
 	sigdelset(&wait_mask, SIGCONT);
-	for (int i = 0; i < caught_count; i++) {
-		int sig = caught[i];
-		sigaction(sig, nullptr, &found_actions[i]);
-		// A signal ignored by whoever started msgpoll stays ignored;
-		// SIGALRM and SIGCONT are msgpoll's own.
-		if (found_actions[i].sa_handler != SIG_IGN || sig == SIGALRM ||
-		    sig == SIGCONT)
+	sigevent at_cap = {};
+	at_cap.sigev_notify = SIGEV_SIGNAL;
+	at_cap.sigev_signo = SIGALRM;
+	has_cap_timer = timer_create(CLOCK_MONOTONIC, &at_cap, &cap_timer) == 0;
+	for (int sig = 1; sig < NSIG; sig++) {
+		if (sigaction(sig, nullptr, &found[sig]) != 0 || !is_caught(sig))
+			continue; // the C library keeps a few signals for itself
+		// One that whoever started msgpoll ignored stays ignored; but
+		// SIGALRM, for the cap, and SIGCONT are msgpoll's own.
+		if (found[sig].sa_handler != SIG_IGN || sig == SIGALRM || sig == SIGCONT)
 			catch_signal(sig);
 	}
 	// SIGCONT stays blocked outside the pause's waits, so none is missed.
@@ -126,9 +169,11 @@ void signals_release()
 {
 	sigset_t old;
 	block_signals(&old);
-	alarm(0);
-	for (int i = 0; i < caught_count; i++)
-		sigaction(caught[i], &found_actions[i], nullptr);
+	if (has_cap_timer)
+		timer_delete(cap_timer);
+	has_cap_timer = false;
+	for (int sig = 1; sig < NSIG; sig++)
+		sigaction(sig, &found[sig], nullptr); // where it fails, it did before
 	sigprocmask(SIG_SETMASK, &start_mask, nullptr);
 }
 

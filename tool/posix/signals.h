@@ -1,6 +1,6 @@
-// The signals on POSIX systems: those that end msgpoll, SIGPIPE, and the
-// two of job control. Their handlers only record, but where msgpoll must
-// end or stop: there they put the terminal's mode back first.
+// The signals on POSIX systems: every one that ends msgpoll, and the two of
+// job control. Their handlers only record, but where msgpoll must end or
+// stop: there they discard the rest of a paste and put the mode back first.
 #ifndef MSGPOLL_SIGNALS_H
 #define MSGPOLL_SIGNALS_H
 
@@ -13,8 +13,8 @@ void signals_catch();
 // Puts back the signals' actions and mask as signals_catch found them.
 void signals_release();
 
-// Blocks the caught signals, whose handlers touch the terminal's mode, and
-// SIGTTOU; *old is the mask before.
+// Blocks every signal: the handlers touch the terminal's mode, and SIGTTOU
+// would stop a change of it. *old is the mask before.
 void block_signals(sigset_t *old);
 
 // Whether msgpoll was continued after a stop since the last call.
