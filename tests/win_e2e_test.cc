@@ -244,6 +244,32 @@ TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 	}
 }
 
+// The CPU time the run has taken so far, in 100-nanosecond units.
+ULONGLONG cpu_time(const run &r)
+{
+	FILETIME created, exited, kernel, user;
+	if (!GetProcessTimes(r.process.hProcess, &created, &exited, &kernel, &user))
+		return 0;
+	return (ULONGLONG(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+	       (ULONGLONG(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}
+
+// The longest pauses wait as long as they say: none is cut short or turned
+// into no wait, and they cost next to no CPU time.
+TEST(Windows, LongestPausesWaitAsLongAsTheySay)
+{
+	for (const char *sleeplen : {"3000000000", "-1"}) {
+		SCOPED_TRACE(sleeplen);
+		run r = start(std::string("-s ") + sleeplen, "read@2=9");
+		ASSERT_TRUE(shows_prompt(r));
+		ULONGLONG before = cpu_time(r);
+		EXPECT_FALSE(ended(r, 1000));
+		EXPECT_LT(cpu_time(r) - before, 1000000u) << "spins";
+		type({q});
+		EXPECT_EQ(finish(r), 0u);
+	}
+}
+
 // The console's characters, row after row, and its rows' width; with
 // clear, blanked first, the cursor at its top left corner.
 std::wstring screen(bool clear = false, std::size_t *width = nullptr)
@@ -359,8 +385,9 @@ std::vector<key> spelled(const std::wstring &text)
 
 // In that mode, which msgpoll leaves as it is, F2, Page Down, Ctrl+F2 and
 // Alt+q, also in their 8-bit forms, never quit, nor does a 'q' in a paste
-// between a terminal's marks. Escape alone is a key of its own: a 'q'
-// typed a moment after it quits, as a 'q' alone does.
+// between a terminal's marks. Escape alone is a key of its own, cut at its
+// 50 ms in a pause of a minute too: a 'q' typed a moment after it quits, as
+// a 'q' alone does.
 TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
 {
 	HANDLE console = keyboard();
@@ -368,7 +395,7 @@ TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
 	ASSERT_TRUE(GetConsoleMode(console, &mode));
 	ASSERT_TRUE(SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_INPUT));
 	for (bool escape_first : {false, true}) {
-		run r = start("-s 10");
+		run r = start("-s 60000");
 		EXPECT_TRUE(shows_prompt(r));
 		type(spelled(L"\x1bOQ\x1b[6~\x1b[1;5Q\x1bq\x8fQ\x9b" L"6~\x1b[200~xq\r\x1b[201~"));
 		type({alt_q});
@@ -491,24 +518,44 @@ TEST(Windows, LargePasteQuitsAtItsQAndLeavesNothing)
 	EXPECT_EQ(finish(r), 0u);
 }
 
-// A paste passed on in pieces, as a pseudo-console passes it on: 'q' and a
-// line, then more every 20 ms for 300 ms. After the 'q' msgpoll discards
-// the input until it has been quiet for 50 ms: nothing of the paste is left
-// for the next program, but a key typed 300 ms after it is.
-TEST(Windows, RestOfAPasteAfterTheQuitKeyIsDiscarded)
+// Types a paste passed on in pieces, as a pseudo-console passes it on: a
+// line, then 20 keys every 20 ms for ms milliseconds, then waits until 300
+// ms after its end.
+void type_paste_in_pieces(std::vector<key> line, DWORD ms)
 {
-	run r = start("-s 200");
-	ASSERT_TRUE(shows_prompt(r));
-	std::vector<key> line(30, x);
-	line.insert(line.begin(), q);
 	type(line);
-	for (DWORD start = GetTickCount(); GetTickCount() - start < 300; Sleep(20))
+	for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(20))
 		type(std::vector<key>(20, x));
 	Sleep(300);
-	type({shifted_q});
-	EXPECT_TRUE(ended(r, 5000));
-	EXPECT_EQ(events_waiting(), 2u) << "the key typed after the paste is its press and release";
-	EXPECT_EQ(finish(r), 0u);
+}
+
+// After the 'q' at the start of a paste passed on in pieces msgpoll
+// discards the input until it has been quiet for 50 ms: nothing of a paste
+// of 300 ms is left for the next program, but a key typed 300 ms after it
+// is. The input of a paste that goes on for 3 s is discarded for a second.
+TEST(Windows, RestOfAPasteAfterTheQuitKeyIsDiscardedForASecondAtMost)
+{
+	for (DWORD paste_ms : {300, 3000}) {
+		SCOPED_TRACE(paste_ms);
+		run r = start("-s 200");
+		ASSERT_TRUE(shows_prompt(r));
+		std::vector<key> line(30, x);
+		line.insert(line.begin(), q);
+		DWORD typed = GetTickCount();
+		std::thread paste(type_paste_in_pieces, line, paste_ms);
+		if (paste_ms > 1000) {
+			EXPECT_TRUE(ended(r, 5000));
+			EXPECT_LT(GetTickCount() - typed, 1500u);
+			paste.join();
+		} else {
+			paste.join();
+			type({shifted_q});
+			EXPECT_TRUE(ended(r, 5000));
+			EXPECT_EQ(events_waiting(), 2u)
+				<< "the key typed after the paste is its press and release";
+		}
+		EXPECT_EQ(finish(r), 0u);
+	}
 }
 
 // A pipe whose reader left while the device is quiet ends msgpoll at its
@@ -597,6 +644,30 @@ TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 		EXPECT_EQ(finish(r), DWORD(STATUS_CONTROL_C_EXIT));
 		expect_numbered_lines(slurp(r.out_path));
 	}
+	SetConsoleCtrlHandler(ignore_control, FALSE);
+}
+
+// Ctrl-C in the middle of a paste passed on in pieces, as a pseudo-console
+// passes on one that holds it: msgpoll ends as interrupted, and discards
+// the rest of the paste first; a key typed 300 ms after it is left.
+TEST(Windows, CtrlCInAPasteLeavesNothingOfIt)
+{
+	if (!ctrl_c_is_survived())
+		return;
+	SetConsoleCtrlHandler(ignore_control, TRUE);
+	run r = start("-s 200");
+	ASSERT_TRUE(shows_prompt(r));
+	type(std::vector<key>(30, x));
+	bool sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+	type_paste_in_pieces(std::vector<key>(30, x), 300);
+	type({shifted_q});
+	if (!sent || !ended(r, 5000)) {
+		TerminateProcess(r.process.hProcess, 255);
+		finish(r);
+		GTEST_SKIP() << "this console does not deliver Ctrl-C";
+	}
+	EXPECT_EQ(events_waiting(), 2u) << "the key typed after the paste is its press and release";
+	EXPECT_EQ(finish(r), DWORD(STATUS_CONTROL_C_EXIT));
 	SetConsoleCtrlHandler(ignore_control, FALSE);
 }
 

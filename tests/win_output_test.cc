@@ -138,4 +138,32 @@ TEST(WindowsOutput, ConsoleWithoutRoomTakesWholeLinesInSmallerCallsAndAnyLength)
 	room = MAXDWORD;
 }
 
+// Text longer than a batch is converted a batch at a time, cut before a
+// character: here a 4-byte one that the cut would fall in after 1, 2 or 3
+// of its bytes reaches the console whole.
+TEST(WindowsOutput, ConsoleTextLongerThanABatchIsCutBetweenCharacters)
+{
+	for (std::size_t into : {1, 2, 3}) {
+		SCOPED_TRACE(into);
+		std::string text;
+		std::wstring wide;
+		while (text.size() + 200 <= batch_text_max) {
+			text += std::string(98, 'x') + "\r\n";
+			wide += std::wstring(98, L'x') + L"\r\n";
+		}
+		std::size_t pad = batch_text_max - text.size() - into;
+		text += std::string(pad, 'y') + "\xf0\x9f\x98\x80\r\n";
+		wide += std::wstring(pad, L'y') + L"\U0001F600\r\n";
+		std::FILE *out = std::fopen("NUL", "wb");
+		ASSERT_NE(out, nullptr);
+		console = true;
+		most = MAXDWORD;
+		calls = 0;
+		on_console.clear();
+		EXPECT_EQ(output_write(out, text.data(), text.size()), 0);
+		std::fclose(out);
+		EXPECT_TRUE(on_console == wide) << on_console.size() << " units of " << wide.size();
+	}
+}
+
 } // namespace

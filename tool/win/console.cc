@@ -13,9 +13,12 @@
 //
 // The console's events come on a thread of their own. One that comes while
 // a batch is in hand lets the batch be written first (for at most
-// batch_cap_ms, well within the seconds the system gives on a close); at
-// any other moment it ends msgpoll at once, with the status the default
-// handling gives. A second event ends it at once.
+// batch_cap_ms, well within the seconds the system gives on a close); then,
+// or at once at any other moment, it discards the input that streams in
+// behind it (the rest of a paste that held Ctrl-C) and ends msgpoll with
+// the status the default handling gives. The main thread meanwhile ends
+// nothing: it waits where it would go on. A second event ends msgpoll at
+// once.
 #include "console.h"
 
 #include <cerrno>
@@ -32,15 +35,23 @@ enum {
 	reads_per_wake = 16,
 };
 
-enum { batch_idle, batch_in_hand, ending };
+enum { batch_idle, batch_in_hand, ending, closed };
 
 static volatile LONG batch_state = batch_idle;
-static HANDLE keyboard;    // the console's input; null without a console
-static HANDLE watched_out; // standard output when a pipe; null otherwise
+static HANDLE batch_written; // set once the batch in hand is written
+static HANDLE keyboard;      // the console's input; null without a console
+static HANDLE watched_out;   // standard output when a pipe; null otherwise
 
 [[noreturn]] static void end_as_interrupted()
 {
 	ExitProcess(DWORD(STATUS_CONTROL_C_EXIT));
+}
+
+// The main thread, where an event's handler ends msgpoll.
+[[noreturn]] static void wait_for_the_end()
+{
+	for (;;)
+		Sleep(INFINITE);
 }
 
 static BOOL WINAPI on_console_event(DWORD event)
@@ -48,22 +59,27 @@ static BOOL WINAPI on_console_event(DWORD event)
 	if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT &&
 	    event != CTRL_CLOSE_EVENT)
 		return FALSE;
-	// The main thread ends the process once the batch is written.
-	if (InterlockedExchange(&batch_state, ending) == batch_in_hand)
-		Sleep(batch_cap_ms);
+	LONG was = InterlockedExchange(&batch_state, ending);
+	if (was == closed || was == ending)
+		end_as_interrupted(); // msgpoll is ending already, or a second event
+	if (was == batch_in_hand)
+		WaitForSingleObject(batch_written, batch_cap_ms);
+	console_discard_input();
 	end_as_interrupted();
 }
 
 void console_begin_batch()
 {
 	if (InterlockedCompareExchange(&batch_state, batch_in_hand, batch_idle) == ending)
-		end_as_interrupted();
+		wait_for_the_end();
 }
 
 void console_end_batch()
 {
-	if (InterlockedCompareExchange(&batch_state, batch_idle, batch_in_hand) == ending)
-		end_as_interrupted();
+	if (InterlockedCompareExchange(&batch_state, batch_idle, batch_in_hand) == ending) {
+		SetEvent(batch_written);
+		wait_for_the_end();
+	}
 }
 
 static console_event event_of(const INPUT_RECORD &r)
@@ -149,6 +165,7 @@ static bool pipe_reader_gone()
 
 void platform_open(std::FILE *out)
 {
+	batch_written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 	SetConsoleCtrlHandler(on_console_event, TRUE);
 	keyboard = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
 			       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
@@ -159,9 +176,13 @@ void platform_open(std::FILE *out)
 	watched_out = GetFileType(h) == FILE_TYPE_PIPE ? h : nullptr;
 }
 
+// An event's handler that has begun ends msgpoll; from here on one ends it
+// at once.
 void platform_close()
 {
 	SetConsoleCtrlHandler(on_console_event, FALSE);
+	if (InterlockedExchange(&batch_state, closed) == ending)
+		wait_for_the_end();
 }
 
 bool console_is_terminal(std::FILE *stream)
