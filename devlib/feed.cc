@@ -97,7 +97,7 @@ static long refill(trace_feed *f)
 		f->start = 0;
 	}
 	if (f->is_file && f->at_end) {
-		long long size = source_size(f->fd, f->offset);
+		long long size = source_seek_size(f->fd, f->offset);
 		if (uint64_t(size) == f->offset)
 			return 0;
 		if (size >= 0 && uint64_t(size) < f->offset)
@@ -165,7 +165,8 @@ long feed_fill(trace_feed *f, char *records, uint32_t capacity, bool *at_end)
 	bool quiet = false; // the source had nothing more just now
 	while (filled < capacity) {
 		char *record = records + size_t(filled) * HL_RECORD_SIZE;
-		if (take_record(f, record, quiet && partial_line_due(f))) {
+		bool partial_too = quiet && partial_line_due(f);
+		if (take_record(f, record, partial_too)) {
 			filled++;
 		} else if (quiet) {
 			break;

@@ -49,8 +49,9 @@ int source_open(const char *path, bool *is_file);
 // Bytes read (> 0); 0 when none are waiting, with *at_end set at the end
 // of a file or of a FIFO without writer; -1 with errno set on a failure.
 long source_read(int fd, char *buffer, size_t size, bool *at_end);
-// The size of a regular file now, or -1; reading goes on at offset.
-long long source_size(int fd, uint64_t offset);
+// The size of a regular file now, or -1. Where learning it moves the read
+// position (a seek to the end), the position is put back to offset.
+long long source_seek_size(int fd, uint64_t offset);
 // Reads on from the file's top.
 void source_rewind(int fd);
 void source_close(int fd);

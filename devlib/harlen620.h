@@ -10,7 +10,7 @@
 
 #include <stdint.h>
 
-/* Exports: by ordinal from the DLL on Windows (see HARLEN_620.def), by
+/* Exports: by ordinal from the DLL on Windows (devlib/win/HARLEN_620.def.in), by
  * default visibility from the shared object elsewhere. */
 #if defined(_WIN32)
 #define HL_API

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 
-// Reads an interval the way msgpoll always has: optional white space and
-// sign, C-style base prefix, digits up to the first one that does not fit
-// the base. The magnitude is limited to 4294967295 before a '-' negates it
-// modulo 2^32. Never fails: a value without digits is 0.
+// Reads an interval: optional white space and sign, a C-style base prefix,
+// digits up to the first one that does not fit the base. The magnitude is
+// limited to 4294967295 before a '-' negates it modulo 2^32. Never fails:
+// a value without digits is 0.
 uint32_t read_sleeplen(const char *text);
 
 // Walks argv[1..argc-1]. Returns false at the first argument that is not

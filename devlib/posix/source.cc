@@ -37,7 +37,7 @@ long source_read(int fd, char *buffer, size_t size, bool *at_end)
 
 // The size by a seek to the end, which costs a quiet cycle less than a
 // stat; the read position goes back to offset when that is not the end.
-long long source_size(int fd, uint64_t offset)
+long long source_seek_size(int fd, uint64_t offset)
 {
 	off_t size = lseek(fd, 0, SEEK_END);
 	if (size >= 0 && uint64_t(size) != offset)

@@ -31,7 +31,7 @@ long source_read(int fd, char *buffer, size_t size, bool *at_end)
 	return n;
 }
 
-long long source_size(int fd, uint64_t)
+long long source_seek_size(int fd, uint64_t)
 {
 	struct _stati64 st;
 	return _fstati64(fd, &st) == 0 && (st.st_mode & _S_IFREG) ? st.st_size : -1;
