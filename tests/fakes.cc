@@ -17,6 +17,7 @@ static std::size_t reads_done;
 static bool batch_held;
 static int pauses_done;
 static std::deque<int> keyboard;
+static bool quit_read;
 
 void reset_fakes()
 {
@@ -25,6 +26,7 @@ void reset_fakes()
 	reads_done = 0;
 	pauses_done = 0;
 	keyboard.clear();
+	quit_read = false;
 }
 
 static std::string str(const void *p)
@@ -96,21 +98,22 @@ int console_read_key()
 {
 	int key = keyboard.front();
 	keyboard.pop_front();
+	quit_read = quit_read || key == 'q' || key == 'Q';
 	if (!script.quiet)
 		calls.push_back("key " + std::string(1, char(key)));
 	return key;
 }
 
-void console_open(std::FILE *)
+void console_begin_run(std::FILE *)
 {
 	if (!script.quiet)
 		calls.push_back("console open");
 }
 
-void console_close(bool quit)
+void console_end_run()
 {
 	if (!script.quiet)
-		calls.push_back(quit ? "console close after q" : "console close");
+		calls.push_back(quit_read ? "console close after q" : "console close");
 }
 
 void console_begin_batch()

@@ -1,11 +1,11 @@
 #include "keys.h"
+#include "typed.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "console.h"
 
 namespace {
 
@@ -86,21 +86,19 @@ struct read_at {
 };
 
 // The keys queued by the reads, as the pause takes them: a key begun is cut
-// short once its rest is overdue. Each call starts 10 s after the one
-// before, so that nothing of that one is still in play.
+// short once its rest is overdue. Each call starts afresh.
 std::vector<int> keys_from(const std::vector<read_at> &reads)
 {
-	static int64_t start;
-	start += 10000;
+	typed_reset();
 	for (const read_at &r : reads) {
-		keys_cut_overdue(start + r.ms);
-		keys_decode(reinterpret_cast<const unsigned char *>(r.bytes.data()), r.bytes.size(),
-			    start + r.ms);
+		typed_cut_overdue_key(r.ms);
+		typed_decode(reinterpret_cast<const unsigned char *>(r.bytes.data()), r.bytes.size(),
+			     r.ms);
 	}
-	keys_cut_overdue(start + 5000);
+	typed_cut_overdue_key(5000);
 	std::vector<int> codes;
-	while (console_key_waiting())
-		codes.push_back(console_read_key());
+	while (typed_key_waiting())
+		codes.push_back(typed_take_key());
 	return codes;
 }
 
@@ -114,15 +112,16 @@ TEST(KeySequence, KeyBegunWaitsForItsRestFromItsFirstByte)
 		  (std::vector<int>{none, '~', 'q'}));
 	EXPECT_EQ(keys_from({{0, "\x1b["}, {49, "15~"}}), std::vector<int>{none});
 
+	typed_reset();
 	const unsigned char escape = 0x1b;
-	keys_decode(&escape, 1, 1000);
-	EXPECT_EQ(keys_rest_due_or(2000), 1000 + rest_of_key_ms);
-	EXPECT_EQ(keys_rest_due_or(1010), 1000 + rest_of_key_ms);
-	keys_cut_overdue(1000 + rest_of_key_ms - 1);
-	EXPECT_FALSE(console_key_waiting());
-	keys_cut_overdue(1000 + rest_of_key_ms);
-	EXPECT_EQ(keys_rest_due_or(2000), 2000);
-	EXPECT_EQ(console_read_key(), 0x1b);
+	typed_decode(&escape, 1, 1000);
+	EXPECT_TRUE(typed_key_begun());
+	EXPECT_EQ(typed_rest_due(), 1000 + rest_of_key_ms);
+	typed_cut_overdue_key(1000 + rest_of_key_ms - 1);
+	EXPECT_FALSE(typed_key_waiting());
+	typed_cut_overdue_key(1000 + rest_of_key_ms);
+	EXPECT_FALSE(typed_key_begun());
+	EXPECT_EQ(typed_take_key(), 0x1b);
 }
 
 const std::string begins[] = {"\x1b[200~", "\x9b" "200~", "\xc2\x9b" "200~"};
@@ -146,7 +145,7 @@ TEST(Paste, MarkedTextHoldsNoKeyInEveryFormCutAnywhere)
 }
 
 // A paste goes on after its end mark while its bytes keep coming without a
-// gap of rest_of_key_ms, so that an end mark in the text ends nothing; one
+// gap of burst_gap_ms, so that an end mark in the text ends nothing; one
 // whose end never comes is over once nothing came for paste_quiet_ms.
 TEST(Paste, EndsAfterItsEndMarkAndAGapOrAfterASecondOfQuiet)
 {
@@ -167,7 +166,7 @@ TEST(Paste, EndsAfterItsEndMarkAndAGapOrAfterASecondOfQuiet)
 	for (const auto &c : cases) {
 		SCOPED_TRACE(testing::PrintToString(c.keys));
 		EXPECT_EQ(keys_from(c.reads), c.keys);
-		EXPECT_FALSE(keys_in_paste(INT64_MAX - 1));
+		EXPECT_FALSE(typed_in_paste(INT64_MAX - 1));
 	}
 }
 
@@ -197,27 +196,28 @@ TEST(KeySequence, InvalidUtf8MakesNoCharacter)
 // and none is taken after a 'q'.
 TEST(KeyQueue, KeepsOrderAndNeverLosesTheQuitKey)
 {
+	typed_reset();
 	for (int i = 0; i < key_queue_size + 5; i++)
-		keys_put('x' + i % 2);
-	EXPECT_FALSE(keys_have_quit());
-	keys_put('Q');
-	EXPECT_TRUE(keys_have_quit());
+		typed_put('x' + i % 2);
+	EXPECT_FALSE(typed_quit_waiting());
+	typed_put('Q');
+	EXPECT_TRUE(typed_quit_waiting());
 
 	std::vector<int> taken;
-	while (console_key_waiting())
-		taken.push_back(console_read_key());
+	while (typed_key_waiting())
+		taken.push_back(typed_take_key());
 	ASSERT_EQ(taken.size(), std::size_t(key_queue_size));
 	EXPECT_EQ(taken[0], 'x');
 	EXPECT_EQ(taken[1], 'y');
 	EXPECT_EQ(taken.back(), 'Q');
-	EXPECT_FALSE(keys_have_quit());
+	EXPECT_FALSE(typed_quit_waiting());
 
 	// After a quit key, nothing is taken.
 	for (int code : {'a', 'q', 'b', 'Q'})
-		keys_put(code);
-	EXPECT_EQ(console_read_key(), 'a');
-	EXPECT_EQ(console_read_key(), 'q');
-	EXPECT_FALSE(console_key_waiting());
+		typed_put(code);
+	EXPECT_EQ(typed_take_key(), 'a');
+	EXPECT_EQ(typed_take_key(), 'q');
+	EXPECT_FALSE(typed_key_waiting());
 }
 
 // Console input events as Windows records them for real keys.

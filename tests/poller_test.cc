@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "output.h"
 #include "stream_text.h"
 
 namespace {

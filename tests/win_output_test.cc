@@ -3,8 +3,8 @@
 // below: the output is a console when `console` says so, and each write
 // takes at most `most` UTF-16 units or bytes, and keeps them. A console
 // write of more than `room` units fails for want of memory.
-#include "console.h"
-#include "poller.h"
+#include "output.h"
+#include "printer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,56 +1,58 @@
 // The console layer's rules, the same on every platform: the pause, which
-// waits for the rest of a key begun, and the discard of the input after a
-// quit key. Each platform gives the waits, the clock and the flush.
+// waits for the rest of a key begun, the keys it gathered, and the end of
+// a run. Each platform gives the waits, the clock and the flush.
 #include "console.h"
 
 #include "keys.h"
+#include "platform.h"
+#include "typed.h"
 
-enum {
-	// Input that comes with gaps shorter than this is one burst.
-	burst_gap_ms = 50,
-	burst_cap_ms = 1000,
-};
+static bool quit_read; // the poller read a quit key
 
-void console_open(std::FILE *out)
+void console_begin_run(std::FILE *out)
 {
 	platform_open(out);
 	const char *what_failed;
 	console_pause(0, &what_failed); // a failure shows at the first pause
 }
 
-// What is waiting, and what streams in behind it with gaps shorter than
-// burst_gap_ms (the rest of a paste, however it is cut up on its way), for
-// at most burst_cap_ms.
-void console_discard_input()
+void console_end_run()
 {
-	int64_t end = platform_now_ms() + burst_cap_ms;
-	for (int64_t left = burst_cap_ms; left > 0 && platform_flush_input();
-	     left = end - platform_now_ms()) {
-		if (!platform_input_within(left < burst_gap_ms ? left : int64_t(burst_gap_ms)))
-			break;
-	}
-}
-
-void console_close(bool quit)
-{
-	if (quit || keys_in_paste(platform_now_ms()))
-		console_discard_input();
+	if (quit_read || typed_in_paste(platform_now_ms()))
+		discard_input();
 	platform_close();
 }
 
-// The pause waits until its deadline; while a key is begun, until its rest
-// is due instead, sooner or later, and then cuts the key short.
+bool console_key_waiting()
+{
+	return typed_key_waiting();
+}
+
+int console_read_key()
+{
+	int code = typed_take_key();
+	quit_read = quit_read || is_quit_key(code);
+	return code;
+}
+
+// Where the pause ends: at its deadline; while a key is begun, when its
+// rest is due instead, sooner or later, and the key is then cut short.
+static int64_t pause_end(int64_t deadline)
+{
+	return typed_key_begun() ? typed_rest_due() : deadline;
+}
+
 int console_pause(uint32_t ms, const char **what_failed)
 {
 	int64_t now = platform_now_ms();
-	int64_t deadline = now + (keys_have_quit() ? 0 : int64_t(ms));
-	int64_t until = keys_rest_due_or(deadline);
+	int64_t deadline = now + (typed_quit_waiting() ? 0 : int64_t(ms));
+	int64_t until = pause_end(deadline);
 	do {
 		if (int errnum = platform_wait(until > now ? until - now : 0, what_failed))
 			return errnum;
 		now = platform_now_ms();
-		keys_cut_overdue(now);
-		until = keys_rest_due_or(deadline);
-	} while (!keys_have_quit() && now < until);
+		typed_cut_overdue_key(now);
+		until = pause_end(deadline);
+	} while (!typed_quit_waiting() && now < until);
 	return 0;
 }

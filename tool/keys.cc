@@ -1,6 +1,5 @@
 #include "keys.h"
 
-#include "console.h"
 #include "utf8.h"
 
 enum {
@@ -39,7 +38,8 @@ static key_step introduce(key_decoder *k, int introducer)
 	return key_more;
 }
 
-// A byte that begins no UTF-8 character is a key of its own.
+// A key's first byte: ESC, CSI and SS3 begin a sequence, a UTF-8 lead
+// byte a character; any other byte is a key of its own, ASCII or not.
 static key_step begin(key_decoder *k, unsigned char b)
 {
 	if (b == escape) {
@@ -127,108 +127,9 @@ int key_give_up(key_decoder *k)
 	return code;
 }
 
-static key_decoder decoder; // a key press whose bytes are coming in
-static int64_t rest_due;    // when the rest of the key begun must have come
-
-// Pasted text: between the marks, and after the end mark while it keeps
-// coming.
-static struct {
-	bool open;     // its end mark has not come
-	int64_t until; // it is over when nothing has come by then
-} paste;
-
-static void take(int code, int64_t now)
-{
-	if (code == paste_begins) {
-		paste.open = true;
-		paste.until = INT64_MAX; // until its bytes in hand are decoded
-	} else if (code == paste_ends) {
-		paste.open = false;
-	} else if (!keys_in_paste(now)) {
-		keys_put(code);
-	}
-}
-
-// A byte that ends a key begins the next one.
-void keys_decode(const unsigned char *bytes, std::size_t len, int64_t now)
-{
-	for (std::size_t i = 0; i < len; i++) {
-		key_step step;
-		do {
-			if (decoder.stage == fresh)
-				rest_due = now + rest_of_key_ms;
-			step = key_feed(&decoder, bytes[i]);
-			if (step != key_more)
-				take(decoder.code, now);
-		} while (step == key_ended);
-	}
-	if (keys_in_paste(now))
-		paste.until = now + (paste.open ? paste_quiet_ms : rest_of_key_ms);
-}
-
-int64_t keys_rest_due_or(int64_t otherwise)
-{
-	return decoder.stage ? rest_due : otherwise;
-}
-
-void keys_cut_overdue(int64_t now)
-{
-	if (decoder.stage && now >= rest_due)
-		take(key_give_up(&decoder), now);
-}
-
-bool keys_in_paste(int64_t now)
-{
-	return now < paste.until;
-}
-
 int key_press_code(const console_event &e)
 {
 	if (!e.is_key || !e.key_down || e.character == 0)
 		return not_a_key_press;
 	return e.alt ? int(key_without_char) : int(e.character);
-}
-
-// The key presses taken off the console and not used yet, oldest first.
-static struct {
-	int codes[key_queue_size];
-	unsigned first;
-	unsigned count;
-} queue;
-
-static int queued(unsigned i)
-{
-	return queue.codes[(queue.first + i) % key_queue_size];
-}
-
-void keys_put(int code)
-{
-	if ((queue.count == key_queue_size && !is_quit_key(code)) || keys_have_quit())
-		return;
-	if (queue.count == key_queue_size)
-		queue.count--;
-	queue.codes[(queue.first + queue.count++) % key_queue_size] = code;
-}
-
-bool keys_have_quit()
-{
-	for (unsigned i = 0; i < queue.count; i++)
-		if (is_quit_key(queued(i)))
-			return true;
-	return false;
-}
-
-bool console_key_waiting()
-{
-	return queue.count > 0;
-}
-
-int console_read_key()
-{
-	if (queue.count == 0)
-		return key_without_char;
-	int code = queued(0);
-	queue.first = (queue.first + 1) % key_queue_size;
-	queue.count--;
-	return code;
 }

@@ -1,22 +1,25 @@
-// Key presses: decoded from what a terminal sends or from Windows console
-// input events, and queued in the order they were typed until the poller
-// takes them, one per cycle (console_key_waiting, console_read_key).
+// Keys: the codes msgpoll knows them by, and the pure rules that turn a
+// terminal's bytes or a Windows console's input event into them.
 #ifndef MSGPOLL_KEYS_H
 #define MSGPOLL_KEYS_H
 
-#include <cstddef>
 #include <cstdint>
 
 // Codes that are no character: a key press that types none of its own
-// (cursor, function and editing keys, Alt combinations), which
-// console_read_key returns as it is; a terminal's marks around pasted text;
-// a Windows input event that is no key press.
+// (cursor, function and editing keys, Alt combinations); a terminal's
+// marks around pasted text; a Windows input event that is no key press.
 enum {
 	key_without_char = -1,
 	paste_begins = -2,
 	paste_ends = -3,
 	not_a_key_press = -4,
 };
+
+// The keys that end msgpoll.
+inline bool is_quit_key(int code)
+{
+	return code == 'q' || code == 'Q';
+}
 
 // A terminal sends one byte for a plain key, several for a UTF-8
 // character, an escape sequence for a cursor or function key (F2 is
@@ -46,31 +49,6 @@ key_step key_feed(key_decoder *k, unsigned char byte);
 // is a key without a character.
 int key_give_up(key_decoder *k);
 
-enum {
-	// How long the rest of a key's bytes may take from its first byte: an
-	// ESC that nothing follows within it is the Escape key.
-	rest_of_key_ms = 50,
-	// Pasted text whose end mark has not come ends once nothing has come
-	// for this long (the terminal was cut off).
-	paste_quiet_ms = 1000,
-};
-
-// Decodes the bytes a terminal sent, at now (milliseconds, the platform's
-// clock): each key they end or complete goes to the end of the queue, but
-// for pasted text. Pasted text lies between the marks and goes on after
-// the end mark for as long as its bytes come without a gap of
-// rest_of_key_ms, so that an end mark inside the text ends nothing.
-void keys_decode(const unsigned char *bytes, std::size_t len, int64_t now);
-
-// While a key is begun, the time its rest is due; otherwise otherwise.
-int64_t keys_rest_due_or(int64_t otherwise);
-
-// Queues the key begun, cut short, once its rest is overdue at now.
-void keys_cut_overdue(int64_t now);
-
-// Whether pasted text is coming in, at now.
-bool keys_in_paste(int64_t now);
-
 // The parts of a Windows console input event that decide whether it is a
 // key press msgpoll takes.
 struct console_event {
@@ -84,18 +62,5 @@ struct console_event {
 // a character typed with Alt held. Releases, keys that type nothing (Shift
 // alone, cursor and function keys) and other events are not_a_key_press.
 int key_press_code(const console_event &e);
-
-// The queue holds this many key presses.
-enum { key_queue_size = 64 };
-
-// Adds a key press at the end of the queue. Once a quit key is there,
-// nothing more is taken: what follows it is discarded on the way out. When
-// the queue is full the key is dropped, unless it is a quit key: that one
-// takes the place of the newest key, so a 'q' is never lost behind a burst
-// of other keys.
-void keys_put(int code);
-
-// Whether a quit key is among the key presses queued.
-bool keys_have_quit();
 
 #endif

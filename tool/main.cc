@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "cmdline.h"
+#include "console.h"
 #include "poller.h"
+#include "printer.h"
 
 // Writes out what is still buffered for standard output: the usage text
 // (the trace lines bypass the stream). A stream already in error was

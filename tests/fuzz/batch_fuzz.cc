@@ -10,7 +10,7 @@
 #include <string>
 
 #include "harlen620.h"
-#include "poller.h"
+#include "printer.h"
 
 // The length of the UTF-8 sequence at text[i], decoded the long way: the
 // code point must need exactly that many bytes, and be no surrogate and

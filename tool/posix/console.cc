@@ -3,8 +3,8 @@
 //
 // Each wait is one ppoll on the keyboard and, when standard output is a
 // pipe or socket, on that, so that a reader that left ends msgpoll even
-// while the device is quiet. The signals that signals.cc blocks come in
-// only during the wait.
+// while the device is quiet. SIGCONT, blocked elsewhere, comes in only
+// during the wait, so that none is missed.
 #include "console.h"
 
 #include <cerrno>
@@ -14,15 +14,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "keys.h"
+#include "platform.h"
 #include "signals.h"
 #include "terminal.h"
+#include "typed.h"
 
 enum {
 	// How often a pause made in the background looks for the foreground.
 	background_look_ms = 250,
-	// The bytes one read takes, and the reads one wait takes at most:
-	// a paste of any size costs a few calls per cycle and delays nothing.
+	// The bytes one read takes, and the reads one wake takes at most: a
+	// paste of any size is taken at the pace it comes and delays nothing.
 	chunk_size = 4096,
 	chunks_per_wake = 16,
 };
@@ -40,7 +41,7 @@ static void take_typed_keys(int keyboard)
 		}
 		if (n < 0)
 			return; // EAGAIN: all read; EINTR: the next wait goes on
-		keys_decode(bytes, std::size_t(n), platform_now_ms());
+		typed_decode(bytes, std::size_t(n), platform_now_ms());
 	}
 }
 
@@ -68,16 +69,9 @@ bool console_is_terminal(std::FILE *stream)
 	return isatty(fileno(stream)) == 1;
 }
 
-int64_t platform_now_ms()
-{
-	timespec t;
-	clock_gettime(CLOCK_MONOTONIC, &t);
-	return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 int platform_wait(int64_t ms, const char **what_failed)
 {
-	int keyboard = terminal_claim_keyboard();
+	int keyboard = terminal_claim_keyboard(signals_continued());
 	if (keyboard < 0 && terminal_present() && ms > background_look_ms)
 		ms = background_look_ms;
 

@@ -1,4 +1,4 @@
-#include "console.h"
+#include "output.h"
 
 #include <cerrno>
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "console.h"
+#include "platform.h"
 #include "terminal.h"
 
 static volatile sig_atomic_t continued;      // a SIGCONT since the last look
@@ -51,18 +52,6 @@ static bool is_fault(int sig)
 	return false;
 }
 
-// The terminal's mode changes with every signal blocked: its handlers put
-// it back. SIGTTOU is blocked too, so that a change of the mode never stops
-// msgpoll. Made from the background, such a change succeeds all the same:
-// only the look at the foreground before it keeps msgpoll off the mode the
-// shell gave the terminal.
-void block_signals(sigset_t *old)
-{
-	sigset_t all;
-	sigfillset(&all);
-	sigprocmask(SIG_BLOCK, &all, old);
-}
-
 // Takes sig's default action now. Called from a handler, sig is blocked until
 // it is let through here.
 static void act_by_default(int sig)
@@ -79,7 +68,7 @@ static void act_by_default(int sig)
 // echo is still off, then the mode goes back.
 static void leave_terminal()
 {
-	console_discard_input();
+	discard_input();
 	terminal_restore_mode();
 }
 

@@ -13,10 +13,6 @@ void signals_catch();
 // Puts back the signals' actions and mask as signals_catch found them.
 void signals_release();
 
-// Blocks every signal: the handlers touch the terminal's mode, and SIGTTOU
-// would stop a change of it. *old is the mask before.
-void block_signals(sigset_t *old);
-
 // Whether msgpoll was continued after a stop since the last call.
 bool signals_continued();
 

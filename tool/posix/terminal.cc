@@ -1,22 +1,19 @@
-// The controlling terminal's mode on POSIX systems.
-//
-// In the terminal's foreground msgpoll clears ICANON and ECHO and sets
-// VMIN 1 and VTIME 0, so keys are taken as they are typed and never land
-// on screen, and asks the terminal to mark pasted text (ESC [ ? 2004 h).
-// It notes what it changed and puts back only that, so that two programs
-// that shared the terminal leave it as they found it, and asks for no more
-// marks (ESC [ ? 2004 l). The mode is read from the terminal whenever
-// msgpoll may have lost it: at the start and after every stop. In the
-// background msgpoll sets no mode at all and writes nothing.
+// The controlling terminal on POSIX systems: its mode and paste marks, the
+// flush of its input and the waits for it, and the clock its input is timed
+// by. msgpoll notes what it changes in the mode and puts back only that, so
+// two programs that share a terminal leave it as they found it; it takes
+// the mode again whenever it may have lost it, and in the background it
+// sets nothing and writes nothing.
 #include "terminal.h"
+
+#include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include "console.h"
-#include "signals.h"
+#include "platform.h"
 
 static int tty = -1;
 
@@ -26,6 +23,16 @@ static volatile sig_atomic_t mode_is_ours; // msgpoll's mode is in force
 static tcflag_t flags_cleared; // the local flags msgpoll cleared
 static bool cc_changed;        // VMIN and VTIME were found otherwise
 static cc_t found_vmin, found_vtime;
+
+// SIGTTOU too: a change of the mode never stops msgpoll. From the background
+// one succeeds all the same; only the look at the foreground keeps msgpoll
+// off the shell's mode.
+void block_signals(sigset_t *old)
+{
+	sigset_t all;
+	sigfillset(&all);
+	sigprocmask(SIG_BLOCK, &all, old);
+}
 
 static bool in_foreground()
 {
@@ -109,19 +116,18 @@ static void take_mode_in_foreground()
 {
 	sigset_t old;
 	block_signals(&old);
-	pid_t group = tcgetpgrp(tty);
-	if (group == getpgrp())
+	bool foreground = in_foreground();
+	if (foreground)
 		set_mode();
 	else
 		mode_is_ours = 0;
 	sigprocmask(SIG_SETMASK, &old, nullptr);
-	if (group < 0)
-		terminal_give_up();
+	if (!foreground && tcgetpgrp(tty) < 0)
+		terminal_give_up(); // hung up
 }
 
-int terminal_claim_keyboard()
+int terminal_claim_keyboard(bool continued)
 {
-	bool continued = signals_continued();
 	if (tty >= 0 && (continued || !mode_is_ours))
 		take_mode_in_foreground();
 	return mode_is_ours ? tty : -1;
@@ -140,8 +146,8 @@ void terminal_close()
 
 // No signal may come between the look at the foreground and the flush:
 // stopped there and continued in the background, msgpoll would flush what
-// was typed for the shell. No test's timing hits a gap of microseconds; the
-// block keeps it shut.
+// was typed for the shell. No test hits a gap of microseconds; the block
+// keeps it shut.
 bool platform_flush_input()
 {
 	sigset_t old;
@@ -149,6 +155,13 @@ bool platform_flush_input()
 	bool ours = mode_is_ours && in_foreground() && tcflush(tty, TCIFLUSH) == 0;
 	sigprocmask(SIG_SETMASK, &old, nullptr);
 	return ours;
+}
+
+int64_t platform_now_ms()
+{
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 bool platform_input_within(int64_t ms)

@@ -1,5 +1,5 @@
-#include "console.h"
-#include "poller.h"
+#include "output.h"
+#include "printer.h"
 
 #include <cerrno>
 
