@@ -1,3 +1,6 @@
+// The command line: the four spellings of the option, everything else
+// refused, the interval's rule for bases, signs, trailing text and values
+// past 32 bits, and the usage text byte for byte.
 #include "cmdline.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The scripted device library and console of fakes.h.
 #include "fakes.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// Keys: a terminal's bytes decoded, 7-bit and 8-bit sequences, UTF-8 and
+// its invalid forms; the rest of a key awaited from its first byte; paste
+// marks in every form, cut anywhere, and a paste's end; the queue's order
+// and its quit key; Windows input events mapped to keys.
 #include "keys.h"
 #include "typed.h"
 

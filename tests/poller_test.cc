@@ -1,3 +1,7 @@
+// The poller against a scripted device and console (fakes.cc): the calls
+// it makes in their order on every way through the cycle, each failure
+// reported once with its label and handle; and the printer's lines for
+// empty records, bad counts, missing NULs and control bytes.
 #include "poller.h"
 
 #include <gtest/gtest.h>

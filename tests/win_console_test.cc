@@ -1,6 +1,7 @@
-// The console layer on Windows (tool/win/console.cc), built into this test
-// with WaitForSingleObject routed to failing_wait below, and run by the
-// poller on a device of the test's own: a quiet one, whose 50th read fails.
+// The console layer on Windows (tool/win/keyboard.cc and console.cc), built
+// into this test with WaitForSingleObject routed to failing_wait below, and
+// run by the poller on a device of the test's own: a quiet one, whose 50th
+// read fails.
 #include "harlen620.h"
 #include "poller.h"
 
