@@ -17,11 +17,16 @@ add_test(NAME win_e2e_tests
 # 77: this machine cannot run Wine for this architecture (cmake/wine-run).
 set_tests_properties(win_e2e_tests PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 
-# The program's imports, as MinGW-w64's objdump reads them.
+# The program's imports and both files' resources, as MinGW-w64's binutils
+# read them.
 add_test(NAME ordinal_imports
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check_imports.sh ${CMAKE_OBJDUMP}
           $<TARGET_FILE:msgpoll>)
-set_tests_properties(ordinal_imports PROPERTIES TIMEOUT 20)
+find_program(WINDRES NAMES x86_64-w64-mingw32-windres windres)
+add_test(NAME resources
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check_resources.sh ${WINDRES}
+          $<TARGET_FILE:msgpoll> $<TARGET_FILE:HARLEN_620> ${PROJECT_VERSION})
+set_tests_properties(ordinal_imports resources PROPERTIES TIMEOUT 20)
 
 # The unit tests link the tool's code with GoogleTest: the other toolchain
 # would test its own build of that code, not this one's. They are listed
