@@ -1,7 +1,11 @@
-# Cross-builds msgpoll for 64-bit Windows with an MSVC-compatible
-# toolchain: clang-cl (MSVC's command line, dialect and ABI), lld-link,
-# llvm-rc, llvm-mt and llvm-lib. CMake takes clang-cl for an MSVC-like
-# compiler, so CMakeLists.txt's MSVC branch is the one in force.
+# What the two clang-cl toolchains share: msgpoll cross-built for Windows
+# with an MSVC-compatible toolchain, clang-cl (MSVC's command line,
+# dialect and ABI), lld-link, llvm-rc, llvm-mt and llvm-lib. CMake takes
+# clang-cl for an MSVC-like compiler, so CMakeLists.txt's MSVC branch is
+# the one in force. The including file sets CMAKE_SYSTEM_PROCESSOR, the
+# triple, the folder of Wine's import libraries, the Wine loader that runs
+# the programs, the MinGW-w64 toolchain that builds the tests, the
+# builtins that Wine's headers define, and any linker flags of its own.
 #
 # Microsoft's SDK and C runtime are not to be had here; Wine's stand in:
 # its Windows and C runtime headers, its import libraries, and its
@@ -16,10 +20,6 @@
 # In another folder it does not: lld-link names a program's debug
 # information by a hash of it, and that holds the build's folders.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(triple x86_64-pc-windows-msvc)
-set(wine_libs /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
-set(wine_loader /usr/lib/wine/wine64)
 
 find_program(CMAKE_CXX_COMPILER NAMES clang-cl clang-cl-14 REQUIRED)
 find_program(CMAKE_LINKER NAMES lld-link lld-link-14 REQUIRED)
@@ -28,16 +28,18 @@ find_program(CMAKE_MT NAMES llvm-mt llvm-mt-14 REQUIRED)
 find_program(CMAKE_AR NAMES llvm-lib llvm-lib-14 REQUIRED)
 set(CMAKE_CXX_COMPILER_TARGET ${triple})
 
-# Wine's headers: WCHAR is wchar_t, as in Microsoft's, and their own
-# _InterlockedCompareExchange128 is renamed out of the way of clang's
-# builtin of that name. libc++'s headers ask for no library of their own,
-# which this toolchain lacks. No stack cookie checks (/GS-): their code
-# is the MSVC C runtime library's.
+# Wine's headers: WCHAR is wchar_t, as in Microsoft's, and the functions
+# that they define under the names of clang's builtins (the including
+# file lists them) are renamed out of the builtins' way. libc++'s headers
+# ask for no library of their own, which this toolchain lacks. No stack
+# cookie checks (/GS-): their code is the MSVC C runtime library's.
 set(wine_headers /usr/include/wine/wine)
 set(CMAKE_CXX_FLAGS_INIT "/imsvc /usr/lib/llvm-14/include/c++/v1 \
 /imsvc ${wine_headers}/msvcrt /imsvc ${wine_headers}/windows \
--DWINE_UNICODE_NATIVE -D_LIBCPP_NO_AUTO_LINK /GS- \
--D_InterlockedCompareExchange128=wine_InterlockedCompareExchange128")
+-DWINE_UNICODE_NATIVE -D_LIBCPP_NO_AUTO_LINK /GS-")
+foreach(builtin ${wine_builtins})
+  string(APPEND CMAKE_CXX_FLAGS_INIT " -D${builtin}=wine${builtin}")
+endforeach()
 set(CMAKE_RC_FLAGS_INIT "/I ${wine_headers}/windows")
 
 # The C runtime is a DLL here, whatever the project would choose.
@@ -47,7 +49,9 @@ set(CMAKE_MSVC_RUNTIME_LIBRARY MultiThreadedDLL)
 # named libkernel32.a. A folder of links gives them those names. Only the
 # libraries named here are linked, none that an object asks for itself;
 # the C runtime's come first, before those of ntdll.lib, which exports
-# some C functions too.
+# some C functions too. ntdll.lib also has what 32-bit code calls for
+# 64-bit division and shifts (_aulldiv and so on), which MSVC's C runtime
+# library would bring.
 set(import_libs ${CMAKE_BINARY_DIR}/import-libs)
 file(MAKE_DIRECTORY ${import_libs})
 foreach(lib kernel32 ntdll ucrtbase)
@@ -56,7 +60,7 @@ endforeach()
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT
-    "/LIBPATH:${import_libs} /NODEFAULTLIB ucrtbase.lib kernel32.lib")
+    "/LIBPATH:${import_libs} /NODEFAULTLIB ucrtbase.lib kernel32.lib ntdll.lib ${wine_link_flags}")
 endforeach()
 
 # CMake's checks of the compiler link no program: none starts without the
@@ -68,7 +72,7 @@ set(MSGPOLL_ENTRY_POINTS ${CMAKE_CURRENT_LIST_DIR}/wine-crt-startup)
 # test programs are MinGW-w64's, run against this build's program and
 # library (tests/other-toolchain.cmake). So is the objdump that reads the
 # program's imports for a test.
-set(MSGPOLL_TEST_TOOLCHAIN ${CMAKE_CURRENT_LIST_DIR}/mingw-w64-x86_64.cmake)
+set(MSGPOLL_TEST_TOOLCHAIN ${CMAKE_CURRENT_LIST_DIR}/${mingw_toolchain})
 find_program(CMAKE_OBJDUMP NAMES x86_64-w64-mingw32-objdump)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR env WINE=${wine_loader}
