@@ -5,11 +5,17 @@
 # it beside this build's msgpoll.exe, where it looks for the program, runs
 # this build's msgpoll.exe and HARLEN_620.dll under Wine.
 set(test_build ${CMAKE_BINARY_DIR}/test-programs)
+include(ProcessorCount)
+ProcessorCount(cores)
+if(cores EQUAL 0) # not known
+  set(cores 1)
+endif()
 add_custom_target(test_programs ALL
   COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${test_build}
     -DCMAKE_TOOLCHAIN_FILE=${MSGPOLL_TEST_TOOLCHAIN}
     -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DMSGPOLL_WERROR=${MSGPOLL_WERROR}
   COMMAND ${CMAKE_COMMAND} --build ${test_build} --target win_e2e_tests
+    --parallel ${cores}
   COMMAND ${CMAKE_COMMAND} -E copy ${test_build}/win_e2e_tests.exe ${CMAKE_BINARY_DIR}
   VERBATIM)
 add_test(NAME win_e2e_tests
