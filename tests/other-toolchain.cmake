@@ -39,7 +39,8 @@ set_tests_properties(ordinal_imports resources PROPERTIES TIMEOUT 20)
 # as skipped, and say why.
 set(skipped tool_tests keys_tests win_output_tests win_console_tests)
 set(why "these tests link the tool's code with GoogleTest, which this \
-toolchain cannot build. The MinGW-w64 build (preset windows) runs them")
+toolchain cannot build. The MinGW-w64 builds (presets windows, windows-x86 \
+and windows-x86-stdcall) run them")
 string(REPLACE ";" ", " list "${skipped}")
 message(STATUS "Not run against this build: ${list}: ${why}")
 foreach(test ${skipped})
