@@ -111,15 +111,9 @@ PY
 	# The programs' resources, read back from the zip's files.
 	rm -rf "$work/zip" && mkdir "$work/zip"
 	python3 -m zipfile -e "$zip" "$work/zip"
-	x86_64-w64-mingw32-windres -i "$work/zip/msgpoll.exe" -O rc >"$work/exe.rc" ||
-		fail "$zip: msgpoll.exe has no resources"
-	for want in '"ProductName", "msgpoll"' "\"ProductVersion\", \"$version\"" \
-		'"LegalCopyright", "Copyright' 'RT_MANIFEST' 'asInvoker'; do
-		grep -qF "$want" "$work/exe.rc" || fail "$zip: msgpoll.exe lacks $want"
-	done
-	x86_64-w64-mingw32-windres -i "$work/zip/simulated-device/HARLEN_620.dll" -O rc |
-		grep -qF '"FileDescription", "Simulated Harlen trace device' ||
-		fail "$zip: HARLEN_620.dll does not say it is the simulated device"
+	sh tests/check_resources.sh x86_64-w64-mingw32-windres "$work/zip/msgpoll.exe" \
+		"$work/zip/simulated-device/HARLEN_620.dll" "$version" >/dev/null ||
+		fail "$zip: resources"
 	echo "zip: $zip"
 done
 
