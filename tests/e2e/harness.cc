@@ -85,6 +85,12 @@ bool has_ended(pid_t pid)
 	return f.empty() || f[0] == "Z";
 }
 
+bool waits_in(pid_t pid, long call)
+{
+	std::string now = slurp("/proc/" + std::to_string(pid) + "/syscall");
+	return now.rfind(std::to_string(call) + " ", 0) == 0;
+}
+
 long child::cpu_ticks_of(pid_t p)
 {
 	std::vector<std::string> f = stat_fields(p); // utime and stime: 14 and 15
@@ -343,6 +349,12 @@ void shell::signal_job(pid_t pid, int sig)
 		    std::stoi(f[1]) == process.pid)
 		<< pid << " is not the shell's job";
 	kill(pid, sig);
+}
+
+std::string shell::expect_status(int status)
+{
+	say("echo \"status:$?\"");
+	return await("status:" + std::to_string(status) + "\r");
 }
 
 void start_shell(shell &sh, const std::map<std::string, std::string> &env, bool dash)

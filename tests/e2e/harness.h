@@ -68,6 +68,9 @@ std::vector<std::string> stat_fields(pid_t pid);
 // The process has ended: a zombie, or reaped.
 bool has_ended(pid_t pid);
 
+// The process waits in the system call numbered call.
+bool waits_in(pid_t pid, long call);
+
 enum output_to { to_file, to_terminal, to_fd };
 
 struct options {
@@ -198,6 +201,9 @@ struct shell {
 	pid_t job(const std::string &command, bool background = false);
 	// Signals the shell's job pid, once sure it is the shell's own child.
 	void signal_job(pid_t pid, int sig);
+	// Asks the shell for the last job's exit status, and waits until it
+	// shows as status; returns what showed since the last await.
+	std::string expect_status(int status);
 };
 
 // bash, or dash: a shell that leaves the terminal's mode as a stopped job

@@ -95,8 +95,7 @@ TEST(Shell, PastesNeverReachTheShell)
 		}
 		sh.await(paste_marks_off);
 		sh.await("$ ");
-		sh.say("echo \"status:$?\"");
-		sh.await("status:0");
+		sh.expect_status(0);
 		EXPECT_EQ(sh.screen.find("INJECTED"), std::string::npos) << sh.screen;
 		sh.leave();
 	}
@@ -147,8 +146,7 @@ TEST(Shell, PasteMarksAskedForAndGivenBack)
 			type(sh.terminal, "q");
 		sh.await(paste_marks_off);
 		sh.await("$ ");
-		sh.say("echo \"status:$?\"");
-		sh.await("status:" + std::to_string(c.sig ? 128 + c.sig : 0) + "\r");
+		sh.expect_status(c.sig ? 128 + c.sig : 0);
 		EXPECT_EQ(sh.screen.find(paste_marks_on, sh.read_to), std::string::npos);
 		sh.leave();
 	}
@@ -210,8 +208,7 @@ TEST_F(EndToEnd, WaysOutOfAPasteLeaveNothingOfItToRun)
 		}
 		sh.await("$ ");
 		std::this_thread::sleep_until(typed + 300ms);
-		sh.say("echo \"status:$?\"");
-		sh.await("status:" + std::to_string(c.status) + "\r");
+		sh.expect_status(c.status);
 		EXPECT_EQ(sh.screen.find("INJECTED"), std::string::npos) << sh.screen;
 		sh.leave();
 		if (c.status != 1)
@@ -240,8 +237,7 @@ TEST_F(CountingDevice, LargePasteKeepsThePaceAndNeverReachesTheShell)
 		tail += "echo INJECTED\n";
 	type(sh.terminal, tail);
 	sh.await("$ ");
-	sh.say("echo \"status:$?\"");
-	std::string screen = sh.await("status:0");
+	std::string screen = sh.expect_status(0);
 	EXPECT_EQ(screen.find("not found"), std::string::npos) << screen;
 	EXPECT_EQ(screen.find("\nINJECTED"), std::string::npos) << screen;
 

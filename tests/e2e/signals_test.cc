@@ -124,10 +124,7 @@ TEST_F(CountingDevice, SignalWaitsForTheBatchInHandWithinItsCap)
 		if (c.in_pause)
 			reader.start();
 		long call = c.in_pause ? SYS_ppoll : SYS_write;
-		std::string syscall = "/proc/" + std::to_string(r.process.pid) + "/syscall";
-		ASSERT_TRUE(eventually([&] {
-			return slurp(syscall).rfind(std::to_string(call) + " ", 0) == 0;
-		}));
+		ASSERT_TRUE(eventually([&] { return waits_in(r.process.pid, call); }));
 		auto signalled = steady::now();
 		r.process.signal(c.sig);
 		if (c.second_signal) {

@@ -119,8 +119,7 @@ TEST(Shell, StoppedAndContinuedInTheForeground)
 		ASSERT_TRUE(echo_becomes(sh.terminal, false));
 		type(sh.terminal, "q");
 		sh.await("$ ");
-		sh.say("echo \"status:$?\"");
-		sh.await("status:0");
+		sh.expect_status(0);
 		sh.leave();
 	}
 }
@@ -149,10 +148,7 @@ TEST(Shell, StoppedThenContinuedInTheBackground)
 	sh.signal_job(job, SIGTERM);
 	// Ended (a zombie, or reaped), so that the shell tells at its next
 	// prompt.
-	EXPECT_TRUE(eventually([&] {
-		std::vector<std::string> f = stat_fields(job);
-		return f.empty() || f[0] == "Z";
-	}));
+	EXPECT_TRUE(eventually([&] { return has_ended(job); }));
 	sh.say("");
 	sh.await("Terminated");
 	sh.leave();
@@ -198,10 +194,7 @@ TEST(Shell, BroughtToTheForegroundInALongPauseTakesQSoon)
 	shell sh;
 	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
 	pid_t job = sh.job("\"$M\" -s 60000 >/dev/null 2>&1", true);
-	std::string syscall = "/proc/" + std::to_string(job) + "/syscall";
-	ASSERT_TRUE(eventually([&] {
-		return slurp(syscall).rfind(std::to_string(SYS_ppoll) + " ", 0) == 0;
-	}));
+	ASSERT_TRUE(eventually([&] { return waits_in(job, SYS_ppoll); }));
 	sh.say("fg");
 	sh.await("60000"); // fg names the job
 	auto typed = steady::now();
@@ -209,8 +202,7 @@ TEST(Shell, BroughtToTheForegroundInALongPauseTakesQSoon)
 	ASSERT_TRUE(eventually([&] { return has_ended(job); }, 5000ms));
 	EXPECT_LT(ms_since(typed), 1500);
 	sh.await("$ ");
-	sh.say("echo \"status:$?\"");
-	sh.await("status:0");
+	sh.expect_status(0);
 	sh.leave();
 }
 
