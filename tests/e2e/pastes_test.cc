@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +47,18 @@ std::vector<piece> cut_up(const std::string &text, std::size_t size, millisecond
 		pieces.push_back({gap, marked ? "\x1b[200~" + t + "\x1b[201~" : t});
 	}
 	return pieces;
+}
+
+// Nothing typed waits to be read on the terminal whose master side is
+// master: its foreground job has taken all.
+bool all_read(int master)
+{
+	int slave = open(ptsname(master), O_RDONLY | O_NOCTTY | O_NONBLOCK), waiting = -1;
+	if (slave >= 0) {
+		ioctl(slave, FIONREAD, &waiting);
+		close(slave);
+	}
+	return waiting == 0;
 }
 
 // Pastes while msgpoll runs: marked ones are no keys, however they come,
@@ -186,8 +200,12 @@ TEST_F(EndToEnd, WaysOutOfAPasteLeaveNothingOfItToRun)
 		auto typed = steady::now();
 		if (c.pasted) {
 			sh.paste("\x1b[200~x" + c.key + "echo INJECTED\r");
-			if (c.status == 1)
-				close(writer); // the next read finds the source at its end
+			if (c.status == 1) {
+				// Once msgpoll has the paste's start, its next read
+				// finds the source at its end.
+				EXPECT_TRUE(eventually([&] { return all_read(sh.terminal); }));
+				close(writer);
+			}
 			for (const piece &p : cut_up(pasted(2000), 128, 20ms)) {
 				std::this_thread::sleep_for(p.after);
 				sh.paste(p.text);
