@@ -188,7 +188,7 @@ TEST(Shell, KilledWhileStoppedLeavesThePromptsModeAlone)
 
 // Started in the background with a pause of a minute, and brought to the
 // foreground in that pause: it looks for the foreground often enough that
-// 'q' ends it within about a second.
+// 'q' ends it within a second.
 TEST(Shell, BroughtToTheForegroundInALongPauseTakesQSoon)
 {
 	shell sh;
@@ -200,7 +200,7 @@ TEST(Shell, BroughtToTheForegroundInALongPauseTakesQSoon)
 	auto typed = steady::now();
 	type(sh.terminal, "q");
 	ASSERT_TRUE(eventually([&] { return has_ended(job); }, 5000ms));
-	EXPECT_LT(ms_since(typed), 1500);
+	EXPECT_LT(ms_since(typed), 1000);
 	sh.await("$ ");
 	sh.expect_status(0);
 	sh.leave();
