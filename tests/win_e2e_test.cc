@@ -65,39 +65,44 @@ struct run {
 	DWORD status = 999;
 };
 
-// Starts msgpoll.exe in this console with the given arguments, the device
-// planned by fault (HARLEN_FAULT) and source (HARLEN_TRACE_SOURCE), and
-// standard input from a file when one is named. Standard output goes to a
-// file, with to_console to the console itself, or to output, a handle that
-// start closes once msgpoll has it.
-run start(const std::string &args, const char *fault = nullptr,
-	  const char *source = nullptr, const char *input = nullptr,
-	  DWORD flags = 0, bool to_console = false, HANDLE output = nullptr)
+// How a run is started, beside its arguments; each left out is as here.
+struct options {
+	std::string fault;       // HARLEN_FAULT; none when empty
+	std::string source;      // HARLEN_TRACE_SOURCE; none when empty
+	std::string input;       // a file for standard input, or the console's
+	DWORD flags = 0;         // CreateProcess's, such as DETACHED_PROCESS
+	bool to_console = false; // standard output on the console, or in a file
+	HANDLE output = nullptr; // or this handle, closed once msgpoll has it
+};
+
+// Starts msgpoll.exe in this console with the given arguments, as o says.
+run start(const std::string &args, const options &o = {})
 {
 	static int runs;
 	run r;
 	r.out_path = temp_file("out" + std::to_string(++runs));
 	r.err_path = temp_file("err" + std::to_string(runs));
-	SetEnvironmentVariableA("HARLEN_FAULT", fault);
-	SetEnvironmentVariableA("HARLEN_TRACE_SOURCE", source);
+	auto value = [](const std::string &v) { return v.empty() ? nullptr : v.c_str(); };
+	SetEnvironmentVariableA("HARLEN_FAULT", value(o.fault));
+	SetEnvironmentVariableA("HARLEN_TRACE_SOURCE", value(o.source));
 
 	STARTUPINFOA si = {};
 	si.cb = sizeof si;
 	si.dwFlags = STARTF_USESTDHANDLES;
-	si.hStdOutput = output       ? output
-			: to_console ? inheritable("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-						   OPEN_EXISTING)
-				     : inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
+	si.hStdOutput = o.output       ? o.output
+			: o.to_console ? inheritable("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+						     OPEN_EXISTING)
+				       : inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
 	si.hStdError = inheritable(r.err_path, GENERIC_WRITE, CREATE_ALWAYS);
-	si.hStdInput = input ? inheritable(input, GENERIC_READ, OPEN_EXISTING)
-			     : GetStdHandle(STD_INPUT_HANDLE);
+	si.hStdInput = !o.input.empty() ? inheritable(o.input, GENERIC_READ, OPEN_EXISTING)
+					: GetStdHandle(STD_INPUT_HANDLE);
 	std::string exe = beside_me("msgpoll.exe");
 	std::string line = "msgpoll.exe " + args;
 	EXPECT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE,
-				   flags, nullptr, nullptr, &si, &r.process));
+				   o.flags, nullptr, nullptr, &si, &r.process));
 	CloseHandle(si.hStdOutput);
 	CloseHandle(si.hStdError);
-	if (input)
+	if (!o.input.empty())
 		CloseHandle(si.hStdInput);
 	return r;
 }
@@ -220,7 +225,9 @@ TEST(Windows, QuitKeysCloseTheDevice)
 TEST(Windows, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 {
 	type({q});
-	run r = start("", "read@1=5");
+	options o;
+	o.fault = "read@1=5";
+	run r = start("", o);
 	EXPECT_EQ(finish(r), 0u);
 	EXPECT_EQ(slurp(r.out_path), "");
 }
@@ -228,12 +235,13 @@ TEST(Windows, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 // 'q' ends the pause at once; an 'x' before it still costs one more read.
 TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 {
-	std::string source = temp_file("lines", "a\n");
+	options o;
+	o.source = temp_file("lines", "a\n");
 	for (bool x_first : {false, true}) {
-		std::ofstream(source, std::ios::binary) << "a\n";
-		run r = start("-s 60000", nullptr, source.c_str());
+		std::ofstream(o.source, std::ios::binary) << "a\n";
+		run r = start("-s 60000", o);
 		ASSERT_TRUE(becomes(r.out_path, "a\r\n"));
-		std::ofstream(source, std::ios::binary | std::ios::app) << "b\n";
+		std::ofstream(o.source, std::ios::binary | std::ios::app) << "b\n";
 		if (x_first)
 			type({x, q});
 		else
@@ -260,7 +268,9 @@ TEST(Windows, LongestPausesWaitAsLongAsTheySay)
 {
 	for (const char *sleeplen : {"3000000000", "-1"}) {
 		SCOPED_TRACE(sleeplen);
-		run r = start(std::string("-s ") + sleeplen, "read@2=9");
+		options o;
+		o.fault = "read@2=9";
+		run r = start(std::string("-s ") + sleeplen, o);
 		ASSERT_TRUE(shows_prompt(r));
 		ULONGLONG before = cpu_time(r);
 		EXPECT_FALSE(ended(r, 1000));
@@ -297,8 +307,10 @@ std::wstring screen(bool clear = false, std::size_t *width = nullptr)
 bool console_shows(const std::string &text, const std::wstring &shown)
 {
 	screen(true);
-	std::string source = temp_file("console", text + "\n");
-	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
+	options o;
+	o.source = temp_file("console", text + "\n");
+	o.to_console = true;
+	run r = start("-s 20", o);
 	bool seen = false;
 	for (DWORD t = GetTickCount(); !seen && GetTickCount() - t < 10000; Sleep(5))
 		seen = screen().find(shown) != std::wstring::npos;
@@ -349,12 +361,14 @@ bool rows_show(std::vector<std::wstring> lines)
 TEST(Windows, BatchesShowRowForRow)
 {
 	screen(true);
-	std::string source = temp_file("rows", "caf\xc3\xa9 \xe2\x82\xac 1\n"
-					       "na\xc3\xafve \xe2\x82\xac\xe2\x82\xac 2\n");
-	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
+	options o;
+	o.source = temp_file("rows", "caf\xc3\xa9 \xe2\x82\xac 1\n"
+				     "na\xc3\xafve \xe2\x82\xac\xe2\x82\xac 2\n");
+	o.to_console = true;
+	run r = start("-s 20", o);
 	const std::wstring first = L"caf\u00e9 \u20ac 1", second = L"na\u00efve \u20ac\u20ac 2";
 	if (rows_show({first, second})) {
-		std::ofstream(source, std::ios::binary | std::ios::app) << "\xe2\x82\xac 3\n\xc3\xa9\n";
+		std::ofstream(o.source, std::ios::binary | std::ios::app) << "\xe2\x82\xac 3\n\xc3\xa9\n";
 		rows_show({first, second, L"\u20ac 3", L"\u00e9"});
 	}
 	type({q});
@@ -363,8 +377,9 @@ TEST(Windows, BatchesShowRowForRow)
 
 TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
 {
-	std::string input = temp_file("input", "q\r\nQ\r\n");
-	run r = start("-s 10", nullptr, nullptr, input.c_str());
+	options o;
+	o.input = temp_file("input", "q\r\nQ\r\n");
+	run r = start("-s 10", o);
 	ASSERT_TRUE(shows_prompt(r));
 	type({page_down, f2, up, alt_q});
 	type_shift_alone();
@@ -415,7 +430,10 @@ TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
 TEST(Windows, WithoutConsoleNoKeyIsSeen)
 {
 	type({q});
-	run r = start("-s 10", "read@30=9", nullptr, nullptr, DETACHED_PROCESS);
+	options o;
+	o.fault = "read@30=9";
+	o.flags = DETACHED_PROCESS;
+	run r = start("-s 10", o);
 	EXPECT_EQ(finish(r), 1u);
 }
 
@@ -437,19 +455,23 @@ TEST(Windows, WrongCommandLinePrintsUsageWithCrLf)
 
 TEST(Windows, DeviceFailuresEndWithStatusOne)
 {
-	run on_open = start("", "open=21");
+	options o;
+	o.fault = "open=21";
+	run on_open = start("", o);
 	EXPECT_EQ(finish(on_open), 1u);
 	EXPECT_EQ(slurp(on_open.err_path), "hl_open: status 21 (injected fault)\r\n");
 
 	// Read numbers past 32 bits are counted as such, not cut to 1.
-	run on_read = start("-s 0", "read@4294967297=5, read@3=22");
+	o.fault = "read@4294967297=5, read@3=22";
+	run on_read = start("-s 0", o);
 	EXPECT_EQ(finish(on_read), 1u);
 	EXPECT_EQ(slurp(on_read.err_path),
 		  prompt + "Could not get trace data from device: status 22 "
 			   "(injected fault)\r\n");
 
 	type({q});
-	run on_close = start("", "close=23");
+	o.fault = "close=23";
+	run on_close = start("", o);
 	EXPECT_EQ(finish(on_close), 1u);
 	EXPECT_EQ(slurp(on_close.err_path),
 		  prompt + "hl_close: status 23 (injected fault)\r\n");
@@ -486,10 +508,13 @@ TEST(Windows, OneBatchIsOneWrite)
 		lines += line + "\n";
 		want += line + "\r\n";
 	}
-	std::string source = temp_file("batch", lines);
 	HANDLE ends[2];
 	ASSERT_TRUE(make_pipe(ends, 1 << 20));
-	run r = start("-s 0", "read@end=1", source.c_str(), nullptr, 0, false, ends[1]);
+	options o;
+	o.fault = "read@end=1";
+	o.source = temp_file("batch", lines);
+	o.output = ends[1];
+	run r = start("-s 0", o);
 	std::string first(1 << 20, '\0');
 	DWORD n = 0;
 	EXPECT_TRUE(ReadFile(ends[0], &first[0], DWORD(first.size()), &n, nullptr));
@@ -562,10 +587,12 @@ TEST(Windows, RestOfAPasteAfterTheQuitKeyIsDiscardedForASecondAtMost)
 // next pause, as a write would.
 TEST(Windows, ReaderLeavingAPipeEndsAQuietRun)
 {
-	std::string source = temp_file("one", "one\n");
 	HANDLE ends[2];
 	ASSERT_TRUE(make_pipe(ends, 0));
-	run r = start("-s 200", nullptr, source.c_str(), nullptr, 0, false, ends[1]);
+	options o;
+	o.source = temp_file("one", "one\n");
+	o.output = ends[1];
+	run r = start("-s 200", o);
 	EXPECT_EQ(read_pipe(ends[0], 5), "one\r\n");
 	CloseHandle(ends[0]);
 	DWORD closed = GetTickCount();
@@ -629,9 +656,11 @@ TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 	if (!ctrl_c_is_survived())
 		return;
 	SetConsoleCtrlHandler(ignore_control, TRUE); // this test goes on
+	options o;
+	o.source = numbered_lines();
 	for (std::size_t after : {1000, 20000, 50000, 120000, 300000}) {
 		SCOPED_TRACE(after);
-		run r = start("-s 0", nullptr, numbered_lines().c_str());
+		run r = start("-s 0", o);
 		ASSERT_TRUE(shows_prompt(r));
 		for (DWORD t = GetTickCount();
 		     slurp(r.out_path).size() < after && GetTickCount() - t < 10000;)
@@ -681,7 +710,10 @@ TEST(Windows, CtrlCWaitsForTheBatchBeingWritten)
 	HANDLE ends[2];
 	ASSERT_TRUE(make_pipe(ends, 4096));
 	SetConsoleCtrlHandler(ignore_control, TRUE);
-	run r = start("-s 0", nullptr, numbered_lines().c_str(), nullptr, 0, false, ends[1]);
+	options o;
+	o.source = numbered_lines();
+	o.output = ends[1];
+	run r = start("-s 0", o);
 	DWORD held = 0;
 	for (DWORD t = GetTickCount(); held < 4096 && GetTickCount() - t < 10000; Sleep(5))
 		PeekNamedPipe(ends[0], nullptr, 0, nullptr, &held, nullptr);
