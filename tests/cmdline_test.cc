@@ -1,3 +1,6 @@
+// The command line: the four spellings of -s and nothing else; the
+// interval's value as msgpoll reads it (bases, signs, trailing text, 32 bits
+// before the sign); the usage text, byte for byte.
 #include "cmdline.h"
 
 #include <gtest/gtest.h>

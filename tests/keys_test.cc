@@ -1,3 +1,7 @@
+// The key decoding and queue: a terminal's bytes made keys (cursor and
+// function keys, Escape, 8-bit controls, UTF-8), the rest of a key awaited
+// and cut short, pastes between marks holding no key, a queue that never
+// loses 'q', and which of Windows' key events count.
 #include "keys.h"
 
 #include <gtest/gtest.h>

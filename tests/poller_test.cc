@@ -1,3 +1,7 @@
+// The poller against a scripted device and console: the calls of a run in
+// their order, each failure reported once with its handle, one key a cycle,
+// the pause after every batch; and the batch printer: empty records, bad
+// counts, control bytes shown on a terminal only.
 #include "poller.h"
 
 #include <gtest/gtest.h>

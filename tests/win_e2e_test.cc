@@ -1,6 +1,8 @@
-// msgpoll.exe as Windows users run it: started in this test's console, keys
-// typed into that console as input events, output to files, pipes or the
-// console.
+// msgpoll.exe as Windows users run it, in this test's console, its keys
+// typed there as input events: the quit keys and the pause, in both input
+// modes; what the console shows (control bytes, UTF-8, row for row); one
+// batch, one write to a pipe; device failures; pastes and the discard after
+// 'q'; a reader that leaves; Ctrl-C after the batch in hand.
 #include <gtest/gtest.h>
 
 #include <windows.h>
