@@ -1,208 +1,19 @@
-// msgpoll.exe as Windows users run it: started in this test's console, keys
-// typed into that console as input events, output to files, pipes or the
-// console.
-#include <gtest/gtest.h>
-
-#include <windows.h>
+// msgpoll.exe as Windows users run it, in this test's console, its keys
+// typed there as input events: the quit keys and the pause, in both input
+// modes; what the console shows (control bytes, UTF-8, row for row); one
+// batch, one write to a pipe; device failures; pastes and the discard after
+// 'q'; a reader that leaves; Ctrl-C after the batch in hand.
+#include "win_e2e_harness.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+namespace win_e2e {
 namespace {
-
-std::string beside_me(const std::string &name)
-{
-	char path[MAX_PATH];
-	DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-	std::string dir(path, n);
-	return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
-}
-
-// The files the tests make, removed when they are done.
-struct file_list : std::set<std::string> {
-	~file_list()
-	{
-		for (const std::string &path : *this)
-			DeleteFileA(path.c_str());
-	}
-} made;
-
-std::string temp_file(const std::string &name, const std::string &text = "")
-{
-	char dir[MAX_PATH];
-	GetTempPathA(MAX_PATH, dir);
-	std::string path = std::string(dir) + "msgpoll_" + name;
-	made.insert(path);
-	std::ofstream(path, std::ios::binary) << text;
-	return path;
-}
-
-std::string slurp(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	std::stringstream text;
-	text << in.rdbuf();
-	return text.str();
-}
-
-HANDLE inheritable(const std::string &path, DWORD access, DWORD disposition)
-{
-	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-	return CreateFileA(path.c_str(), access,
-			   FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, disposition,
-			   FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-struct run {
-	PROCESS_INFORMATION process{};
-	std::string out_path, err_path;
-	DWORD status = 999;
-};
-
-// Starts msgpoll.exe in this console with the given arguments, the device
-// planned by fault (HARLEN_FAULT) and source (HARLEN_TRACE_SOURCE), and
-// standard input from a file when one is named. Standard output goes to a
-// file, with to_console to the console itself, or to output, a handle that
-// start closes once msgpoll has it.
-run start(const std::string &args, const char *fault = nullptr,
-	  const char *source = nullptr, const char *input = nullptr,
-	  DWORD flags = 0, bool to_console = false, HANDLE output = nullptr)
-{
-	static int runs;
-	run r;
-	r.out_path = temp_file("out" + std::to_string(++runs));
-	r.err_path = temp_file("err" + std::to_string(runs));
-	SetEnvironmentVariableA("HARLEN_FAULT", fault);
-	SetEnvironmentVariableA("HARLEN_TRACE_SOURCE", source);
-
-	STARTUPINFOA si = {};
-	si.cb = sizeof si;
-	si.dwFlags = STARTF_USESTDHANDLES;
-	si.hStdOutput = output       ? output
-			: to_console ? inheritable("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-						   OPEN_EXISTING)
-				     : inheritable(r.out_path, GENERIC_WRITE, CREATE_ALWAYS);
-	si.hStdError = inheritable(r.err_path, GENERIC_WRITE, CREATE_ALWAYS);
-	si.hStdInput = input ? inheritable(input, GENERIC_READ, OPEN_EXISTING)
-			     : GetStdHandle(STD_INPUT_HANDLE);
-	std::string exe = beside_me("msgpoll.exe");
-	std::string line = "msgpoll.exe " + args;
-	EXPECT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE,
-				   flags, nullptr, nullptr, &si, &r.process));
-	CloseHandle(si.hStdOutput);
-	CloseHandle(si.hStdError);
-	if (input)
-		CloseHandle(si.hStdInput);
-	return r;
-}
-
-// One key as the console records it: pressed, then released.
-struct key {
-	wchar_t character;
-	WORD virtual_key;
-	WORD scan_code;
-	DWORD state;
-};
-
-const key q = {L'q', 'Q', 0x10, 0}, shifted_q = {L'Q', 'Q', 0x10, SHIFT_PRESSED},
-	  x = {L'x', 'X', 0x2d, 0},
-	  page_down = {0, VK_NEXT, 0x51, ENHANCED_KEY},
-	  f2 = {0, VK_F2, 0x3c, 0}, up = {0, VK_UP, 0x48, ENHANCED_KEY},
-	  alt_q = {L'q', 'Q', 0x10, LEFT_ALT_PRESSED}, escape = {0x1b, VK_ESCAPE, 0x01, 0};
-
-HANDLE keyboard()
-{
-	return CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-			   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-			   OPEN_EXISTING, 0, nullptr);
-}
-
-void type(std::vector<key> keys)
-{
-	HANDLE console = keyboard();
-	ASSERT_NE(console, INVALID_HANDLE_VALUE) << "no console";
-	std::vector<INPUT_RECORD> events;
-	for (const key &k : keys) {
-		for (BOOL down : {TRUE, FALSE}) {
-			INPUT_RECORD r = {};
-			r.EventType = KEY_EVENT;
-			r.Event.KeyEvent.bKeyDown = down;
-			r.Event.KeyEvent.wRepeatCount = 1;
-			r.Event.KeyEvent.wVirtualKeyCode = k.virtual_key;
-			r.Event.KeyEvent.wVirtualScanCode = k.scan_code;
-			r.Event.KeyEvent.uChar.UnicodeChar = k.character;
-			r.Event.KeyEvent.dwControlKeyState = k.state;
-			events.push_back(r);
-		}
-	}
-	DWORD written = 0;
-	EXPECT_TRUE(WriteConsoleInputW(console, events.data(), DWORD(events.size()),
-				       &written));
-	EXPECT_EQ(written, events.size());
-	CloseHandle(console);
-}
-
-// The console's input events waiting now.
-DWORD events_waiting()
-{
-	HANDLE console = keyboard();
-	DWORD n = 99;
-	EXPECT_TRUE(GetNumberOfConsoleInputEvents(console, &n));
-	CloseHandle(console);
-	return n;
-}
-
-// True when the run ended within ms; its exit status is then in status.
-bool ended(run &r, DWORD ms)
-{
-	if (WaitForSingleObject(r.process.hProcess, ms) != WAIT_OBJECT_0)
-		return false;
-	GetExitCodeProcess(r.process.hProcess, &r.status);
-	return true;
-}
-
-DWORD finish(run &r)
-{
-	if (!ended(r, 10000)) {
-		TerminateProcess(r.process.hProcess, 255);
-		ADD_FAILURE() << "msgpoll.exe did not end";
-		ended(r, 1000);
-	}
-	CloseHandle(r.process.hProcess);
-	CloseHandle(r.process.hThread);
-	HANDLE console = keyboard();
-	FlushConsoleInputBuffer(console); // keys left over are not the next run's
-	CloseHandle(console);
-	return r.status;
-}
-
-// Waits, ten seconds at most, until the file at path holds text.
-bool becomes(const std::string &path, const std::string &text)
-{
-	for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(5))
-		if (slurp(path) == text)
-			return true;
-	return false;
-}
-
-// Waits until msgpoll has written its prompt: it runs, its console open.
-bool shows_prompt(const run &r)
-{
-	return becomes(r.err_path, "Press 'q' to quit.\r\n\r\n");
-}
-
-void type_shift_alone()
-{
-	type({{0, VK_SHIFT, 0x2a, SHIFT_PRESSED}});
-}
-
-const std::string prompt = "Press 'q' to quit.\r\n\r\n";
 
 // In the console's normal input mode, Escape and 'q' in one burst are two
 // keys, and the 'q' quits (read as a terminal's bytes, they would be Alt+q).
@@ -220,7 +31,9 @@ TEST(Windows, QuitKeysCloseTheDevice)
 TEST(Windows, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 {
 	type({q});
-	run r = start("", "read@1=5");
+	options o;
+	o.fault = "read@1=5";
+	run r = start("", o);
 	EXPECT_EQ(finish(r), 0u);
 	EXPECT_EQ(slurp(r.out_path), "");
 }
@@ -228,12 +41,13 @@ TEST(Windows, QuitKeyTypedBeforeTheStartEndsBeforeAnyRead)
 // 'q' ends the pause at once; an 'x' before it still costs one more read.
 TEST(Windows, QuitKeyCutsThePauseShortAfterOneKeyPerCycle)
 {
-	std::string source = temp_file("lines", "a\n");
+	options o;
+	o.source = temp_file("lines", "a\n");
 	for (bool x_first : {false, true}) {
-		std::ofstream(source, std::ios::binary) << "a\n";
-		run r = start("-s 60000", nullptr, source.c_str());
+		std::ofstream(o.source, std::ios::binary) << "a\n";
+		run r = start("-s 60000", o);
 		ASSERT_TRUE(becomes(r.out_path, "a\r\n"));
-		std::ofstream(source, std::ios::binary | std::ios::app) << "b\n";
+		std::ofstream(o.source, std::ios::binary | std::ios::app) << "b\n";
 		if (x_first)
 			type({x, q});
 		else
@@ -260,7 +74,9 @@ TEST(Windows, LongestPausesWaitAsLongAsTheySay)
 {
 	for (const char *sleeplen : {"3000000000", "-1"}) {
 		SCOPED_TRACE(sleeplen);
-		run r = start(std::string("-s ") + sleeplen, "read@2=9");
+		options o;
+		o.fault = "read@2=9";
+		run r = start(std::string("-s ") + sleeplen, o);
 		ASSERT_TRUE(shows_prompt(r));
 		ULONGLONG before = cpu_time(r);
 		EXPECT_FALSE(ended(r, 1000));
@@ -297,8 +113,10 @@ std::wstring screen(bool clear = false, std::size_t *width = nullptr)
 bool console_shows(const std::string &text, const std::wstring &shown)
 {
 	screen(true);
-	std::string source = temp_file("console", text + "\n");
-	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
+	options o;
+	o.source = temp_file("console", text + "\n");
+	o.to_console = true;
+	run r = start("-s 20", o);
 	bool seen = false;
 	for (DWORD t = GetTickCount(); !seen && GetTickCount() - t < 10000; Sleep(5))
 		seen = screen().find(shown) != std::wstring::npos;
@@ -349,22 +167,30 @@ bool rows_show(std::vector<std::wstring> lines)
 TEST(Windows, BatchesShowRowForRow)
 {
 	screen(true);
-	std::string source = temp_file("rows", "caf\xc3\xa9 \xe2\x82\xac 1\n"
-					       "na\xc3\xafve \xe2\x82\xac\xe2\x82\xac 2\n");
-	run r = start("-s 20", nullptr, source.c_str(), nullptr, 0, true);
+	options o;
+	o.source = temp_file("rows", "caf\xc3\xa9 \xe2\x82\xac 1\n"
+				     "na\xc3\xafve \xe2\x82\xac\xe2\x82\xac 2\n");
+	o.to_console = true;
+	run r = start("-s 20", o);
 	const std::wstring first = L"caf\u00e9 \u20ac 1", second = L"na\u00efve \u20ac\u20ac 2";
 	if (rows_show({first, second})) {
-		std::ofstream(source, std::ios::binary | std::ios::app) << "\xe2\x82\xac 3\n\xc3\xa9\n";
+		std::ofstream(o.source, std::ios::binary | std::ios::app) << "\xe2\x82\xac 3\n\xc3\xa9\n";
 		rows_show({first, second, L"\u20ac 3", L"\u00e9"});
 	}
 	type({q});
 	EXPECT_EQ(finish(r), 0u);
 }
 
+void type_shift_alone()
+{
+	type({{0, VK_SHIFT, 0x2a, SHIFT_PRESSED}});
+}
+
 TEST(Windows, KeysWithoutCharacterAndStandardInputDoNotQuit)
 {
-	std::string input = temp_file("input", "q\r\nQ\r\n");
-	run r = start("-s 10", nullptr, nullptr, input.c_str());
+	options o;
+	o.input = temp_file("input", "q\r\nQ\r\n");
+	run r = start("-s 10", o);
 	ASSERT_TRUE(shows_prompt(r));
 	type({page_down, f2, up, alt_q});
 	type_shift_alone();
@@ -415,7 +241,10 @@ TEST(Windows, VirtualTerminalInputIsDecodedAsTerminalBytes)
 TEST(Windows, WithoutConsoleNoKeyIsSeen)
 {
 	type({q});
-	run r = start("-s 10", "read@30=9", nullptr, nullptr, DETACHED_PROCESS);
+	options o;
+	o.fault = "read@30=9";
+	o.flags = DETACHED_PROCESS;
+	run r = start("-s 10", o);
 	EXPECT_EQ(finish(r), 1u);
 }
 
@@ -437,43 +266,26 @@ TEST(Windows, WrongCommandLinePrintsUsageWithCrLf)
 
 TEST(Windows, DeviceFailuresEndWithStatusOne)
 {
-	run on_open = start("", "open=21");
+	options o;
+	o.fault = "open=21";
+	run on_open = start("", o);
 	EXPECT_EQ(finish(on_open), 1u);
 	EXPECT_EQ(slurp(on_open.err_path), "hl_open: status 21 (injected fault)\r\n");
 
 	// Read numbers past 32 bits are counted as such, not cut to 1.
-	run on_read = start("-s 0", "read@4294967297=5, read@3=22");
+	o.fault = "read@4294967297=5, read@3=22";
+	run on_read = start("-s 0", o);
 	EXPECT_EQ(finish(on_read), 1u);
 	EXPECT_EQ(slurp(on_read.err_path),
 		  prompt + "Could not get trace data from device: status 22 "
 			   "(injected fault)\r\n");
 
 	type({q});
-	run on_close = start("", "close=23");
+	o.fault = "close=23";
+	run on_close = start("", o);
 	EXPECT_EQ(finish(on_close), 1u);
 	EXPECT_EQ(slurp(on_close.err_path),
 		  prompt + "hl_close: status 23 (injected fault)\r\n");
-}
-
-// A pipe of size bytes: ends[0] for this test to read, ends[1] for msgpoll.
-bool make_pipe(HANDLE ends[2], DWORD size)
-{
-	SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-	return CreatePipe(&ends[0], &ends[1], &sa, size) &&
-	       SetHandleInformation(ends[0], HANDLE_FLAG_INHERIT, 0);
-}
-
-// Reads a pipe until it gave most bytes or its writer has gone.
-std::string read_pipe(HANDLE pipe, std::size_t most = std::string::npos)
-{
-	std::string text;
-	char buffer[65536];
-	DWORD n;
-	while (text.size() < most &&
-	       ReadFile(pipe, buffer, DWORD(std::min(sizeof buffer, most - text.size())), &n,
-			nullptr) && n > 0)
-		text.append(buffer, n);
-	return text;
 }
 
 // A batch of 500 lines reaches a pipe in one write: the first read of a
@@ -486,10 +298,13 @@ TEST(Windows, OneBatchIsOneWrite)
 		lines += line + "\n";
 		want += line + "\r\n";
 	}
-	std::string source = temp_file("batch", lines);
 	HANDLE ends[2];
 	ASSERT_TRUE(make_pipe(ends, 1 << 20));
-	run r = start("-s 0", "read@end=1", source.c_str(), nullptr, 0, false, ends[1]);
+	options o;
+	o.fault = "read@end=1";
+	o.source = temp_file("batch", lines);
+	o.output = ends[1];
+	run r = start("-s 0", o);
 	std::string first(1 << 20, '\0');
 	DWORD n = 0;
 	EXPECT_TRUE(ReadFile(ends[0], &first[0], DWORD(first.size()), &n, nullptr));
@@ -562,10 +377,12 @@ TEST(Windows, RestOfAPasteAfterTheQuitKeyIsDiscardedForASecondAtMost)
 // next pause, as a write would.
 TEST(Windows, ReaderLeavingAPipeEndsAQuietRun)
 {
-	std::string source = temp_file("one", "one\n");
 	HANDLE ends[2];
 	ASSERT_TRUE(make_pipe(ends, 0));
-	run r = start("-s 200", nullptr, source.c_str(), nullptr, 0, false, ends[1]);
+	options o;
+	o.source = temp_file("one", "one\n");
+	o.output = ends[1];
+	run r = start("-s 200", o);
 	EXPECT_EQ(read_pipe(ends[0], 5), "one\r\n");
 	CloseHandle(ends[0]);
 	DWORD closed = GetTickCount();
@@ -629,9 +446,11 @@ TEST(Windows, CtrlCEndsAfterTheBatchInHand)
 	if (!ctrl_c_is_survived())
 		return;
 	SetConsoleCtrlHandler(ignore_control, TRUE); // this test goes on
+	options o;
+	o.source = numbered_lines();
 	for (std::size_t after : {1000, 20000, 50000, 120000, 300000}) {
 		SCOPED_TRACE(after);
-		run r = start("-s 0", nullptr, numbered_lines().c_str());
+		run r = start("-s 0", o);
 		ASSERT_TRUE(shows_prompt(r));
 		for (DWORD t = GetTickCount();
 		     slurp(r.out_path).size() < after && GetTickCount() - t < 10000;)
@@ -681,7 +500,10 @@ TEST(Windows, CtrlCWaitsForTheBatchBeingWritten)
 	HANDLE ends[2];
 	ASSERT_TRUE(make_pipe(ends, 4096));
 	SetConsoleCtrlHandler(ignore_control, TRUE);
-	run r = start("-s 0", nullptr, numbered_lines().c_str(), nullptr, 0, false, ends[1]);
+	options o;
+	o.source = numbered_lines();
+	o.output = ends[1];
+	run r = start("-s 0", o);
 	DWORD held = 0;
 	for (DWORD t = GetTickCount(); held < 4096 && GetTickCount() - t < 10000; Sleep(5))
 		PeekNamedPipe(ends[0], nullptr, 0, nullptr, &held, nullptr);
@@ -705,3 +527,4 @@ TEST(Windows, CtrlCWaitsForTheBatchBeingWritten)
 }
 
 } // namespace
+} // namespace win_e2e
