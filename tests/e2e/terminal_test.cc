@@ -124,6 +124,17 @@ TEST(Shell, StoppedAndContinuedInTheForeground)
 	}
 }
 
+// Starts msgpoll as the shell's job and stops it from outside; returns its
+// pid.
+pid_t stopped_job(shell &sh)
+{
+	pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
+	EXPECT_TRUE(echo_becomes(sh.terminal, false));
+	sh.signal_job(job, SIGSTOP);
+	sh.await("Stopped");
+	return job;
+}
+
 // Stopped from outside, then continued in the background: it holds no mode
 // and reads no key, so a line typed for the next foreground job costs it
 // nothing, and a SIGTERM ends it (not stops it).
@@ -131,10 +142,7 @@ TEST(Shell, StoppedThenContinuedInTheBackground)
 {
 	shell sh;
 	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
-	pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
-	ASSERT_TRUE(echo_becomes(sh.terminal, false));
-	sh.signal_job(job, SIGSTOP);
-	sh.await("Stopped");
+	pid_t job = stopped_job(sh);
 	sh.say("bg");
 	sh.await("&");
 	// A line typed while sleep runs waits, complete, in the terminal for
@@ -162,10 +170,7 @@ TEST(Shell, KilledWhileStoppedLeavesThePromptsModeAlone)
 {
 	shell sh;
 	ASSERT_NO_FATAL_FAILURE(start_shell(sh));
-	pid_t job = sh.job("\"$M\" -s 200 >/dev/null 2>&1");
-	ASSERT_TRUE(echo_becomes(sh.terminal, false));
-	sh.signal_job(job, SIGSTOP);
-	sh.await("Stopped");
+	pid_t job = stopped_job(sh);
 	sh.await("$ ");
 	sh.say("stty -echo");
 	sh.await("$ ");
