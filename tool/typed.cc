@@ -109,9 +109,3 @@ int typed_take_key()
 	typed.count--;
 	return code;
 }
-
-int64_t typed_burst_wait(int64_t began, int64_t now)
-{
-	int64_t left = began + burst_cap_ms - now;
-	return left <= 0 ? 0 : left < burst_gap_ms ? left : int64_t(burst_gap_ms);
-}

@@ -54,8 +54,4 @@ int typed_take_key();
 // Forgets all that was typed.
 void typed_reset();
 
-// How long a discard begun at began waits next for more of the burst:
-// burst_gap_ms, less near burst_cap_ms; 0 past it.
-int64_t typed_burst_wait(int64_t began, int64_t now);
-
 #endif
